@@ -1,0 +1,15 @@
+// The run of the model: the start-up dialogue, the fresh start or the
+// restart, the common set-up, the time loop and the end of the run.
+#pragma once
+
+#include <iosfwd>
+
+namespace qel {
+
+// Conducts one whole run reading answers from `in`, printing the model's
+// records on `out` and explanations of failures on `err`. Returns the exit
+// status: 0 for a completed run, 1 for a model stop, 2 for an input or file
+// error.
+int run(std::istream& in, std::ostream& out, std::ostream& err);
+
+}  // namespace qel

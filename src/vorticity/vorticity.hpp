@@ -1,0 +1,34 @@
+// The stream-function/vorticity core and its operators.
+//
+// Plane: zeta_t = -(u.grad)zeta + T b_r - f v_z + diffusion,
+//        v_t = -(u.grad)v - f u + diffusion, b_t = -(u.grad)b [+ w/pi] + diffusion,
+//        u = -psi_z, w = psi_r.
+// Axisymmetric: zeta advected as zeta/r, v as r v; u = -psi_z/r, w = psi_r/r.
+#pragma once
+
+#include "driver/state.hpp"
+
+namespace qel {
+
+// One step of the core: tendencies into slot knew, DT, Adams-Bashforth
+// update, Poisson solve, wall vorticity.
+void stmvor(State& s, int knew, int kold, int kolder, int nstep);
+
+// Velocities and mass fluxes from psi; no-slip wall vorticity from psi.
+void velocity(State& s);
+void boundary(State& s);
+
+// Advection schemes of this core: T += advection of A.
+void arakawa(State& s, Field& t, const Field& a);
+void marat(State& s, Field& t, const Field& a);
+
+// Forcing and axisymmetric terms.
+void stuff(Field& a, double val);
+void axi1(State& s, Field& za, Field& va);
+void axi2(const State& s, Field& t1, Field& t2);
+void rterm(const State& s, Field& t, const Field& f);
+void torque(const State& s, Field& t, const Field& b);
+void coriolis(const State& s, Field& tz, Field& tv);
+void strat(const State& s, Field& tb);
+
+}  // namespace qel

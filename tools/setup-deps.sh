@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, where missing.
+set -euo pipefail
+need=()
+for pkg in cmake g++ make libgtest-dev libbenchmark-dev; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${need[@]}"
+fi
