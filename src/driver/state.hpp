@@ -272,6 +272,8 @@ struct State {
   Spare spare;
   Saved saved;
 
+  std::string dirnam; // the working directory typed at start-up
+
   // Where the records that the model itself prints go (standard output in
   // the program; a string stream in tests).
   std::ostream* out = &std::cout;

@@ -1,0 +1,86 @@
+// The console layer: list-directed records written and read on any stream,
+// and the fixed-point fields of the diagnostic line.
+//
+// Output record: one leading blank, then the items; a text item as it stands,
+// a double as a blank and a 25-character field, an int32 as a blank and an
+// 11-character field. Input: each read statement starts at the next line and
+// takes items separated by blanks, commas or line ends; a slash ends it early.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace qel {
+
+// The 25-character list-directed rendering of a double (17 significant digits,
+// fixed or scientific form, NaN and infinities right-justified).
+std::string list_real(double x);
+
+// The 11-character rendering of an int32.
+std::string list_int(std::int32_t n);
+
+// A fixed-point field of the diagnostic line: `decimals` digits after the
+// point, right-justified in `width`, asterisks when it does not fit.
+std::string fixed_field(double x, int width, int decimals);
+
+// A list-directed output record under construction.
+class Record {
+ public:
+  Record() : line_(" ") {}
+  Record& operator<<(std::string_view text);  // text item, no separator
+  Record& operator<<(const char* text) { return *this << std::string_view(text); }
+  Record& operator<<(double x);              // blank + 25-character field
+  Record& operator<<(std::int32_t n);        // blank + 11-character field
+  const std::string& str() const { return line_; }
+
+ private:
+  std::string line_;
+};
+
+// Writes the record and a line end.
+void write_record(std::ostream& out, const Record& rec);
+
+// List-directed input from one stream. `source` names the stream in messages
+// ("standard input" or a file name). Every failure throws qel::Stop with
+// status 2 and a message naming the source, the line, the offending text and
+// what was expected.
+class ListReader {
+ public:
+  ListReader(std::istream& in, std::string source);
+
+  // Starts a read statement at the next line of the stream.
+  void begin();
+  // The next item of the statement. False when a slash has ended the
+  // statement (the value is left unchanged). `what` names the item for
+  // messages ("the restart stamp").
+  bool text(std::string& v, std::string_view what);
+  bool real(double& v, std::string_view what);
+  bool integer(std::int32_t& v, std::string_view what);
+  // Ends the statement: the rest of its last line is discarded.
+  void end();
+
+  // Whole lines, for the namelist reader, which shares the line count.
+  bool getline(std::string& line);
+  const std::string& source() const { return source_; }
+  int line_number() const { return line_no_; }
+
+ private:
+  std::istream& in_;
+  std::string source_;
+  std::string line_;       // the current line
+  std::size_t pos_ = 0;    // position in the current line
+  int line_no_ = 0;        // lines read so far
+  bool in_statement_ = false;
+  bool slashed_ = false;
+  bool have_line_ = false;
+};
+
+// Reads one whole list-directed statement of a single item (the common case
+// of the dialogue); throws qel::Stop when the statement ends with no item.
+std::string read_text(ListReader& in, std::string_view what);
+double read_real(ListReader& in, std::string_view what);
+std::int32_t read_integer(ListReader& in, std::string_view what);
+
+}  // namespace qel
