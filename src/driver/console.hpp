@@ -2,8 +2,9 @@
 // and the fixed-point fields of the diagnostic line.
 //
 // Output record: one leading blank, then the items; a text item as it stands,
-// a double as a blank and a 25-character field, an int32 as a blank and an
-// 11-character field. Input: each read statement starts at the next line and
+// a double as a 25-character field, an int32 as an 11-character field. Items
+// after the first are preceded by a separator blank, except a text item that
+// follows another text item. Input: each read statement starts at the next line and
 // takes items separated by blanks, commas or line ends; a slash ends it early.
 #pragma once
 
@@ -29,14 +30,17 @@ std::string fixed_field(double x, int width, int decimals);
 class Record {
  public:
   Record() : line_(" ") {}
-  Record& operator<<(std::string_view text);  // text item, no separator
+  Record& operator<<(std::string_view text);  // text item as it stands
   Record& operator<<(const char* text) { return *this << std::string_view(text); }
-  Record& operator<<(double x);              // blank + 25-character field
-  Record& operator<<(std::int32_t n);        // blank + 11-character field
+  Record& operator<<(const std::string& text) { return *this << std::string_view(text); }
+  Record& operator<<(double x);              // 25-character field
+  Record& operator<<(std::int32_t n);        // 11-character field
   const std::string& str() const { return line_; }
 
  private:
+  enum class Item { none, text, number };
   std::string line_;
+  Item last_ = Item::none;  // kind of the previous item
 };
 
 // Writes the record and a line end.
