@@ -4,10 +4,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 #include "driver/namelist.hpp"
 
@@ -202,4 +205,188 @@ TEST(NamelistInput, FaultyGroupsStopWithSourceLineAndTextAndChangeNothing) {
   EXPECT_NE(m.find("standard input holds no group F"), std::string::npos) << m;
 
   expect_same(p, base);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPrompt =
+    "  do you want to change any parameters?\n"
+    "  for 'yes, and rewrite qel.input': 2 , 'yes, but do not rewrite qel.input:' 1, 'no:' 0\n";
+const std::string kEnter = "  enter changes with: (space)$f example=1.0, etc=2. $end\n";
+
+std::string shown(const Par& p) {
+  std::ostringstream out;
+  out << "  current parameters are:\n";
+  write_namelist(out, p);
+  return out.str() + kPrompt;
+}
+
+std::string slurp(const fs::path& f) {
+  std::ifstream in(f, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A working directory of its own for each test, removed afterwards.
+class Dialogue : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qel_dialogue_" + std::to_string(getpid()) + "_" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    s_ = std::make_unique<State>();
+    s_->dirnam = dir_.string() + "   ";  // typed names carry trailing blanks
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path input() const { return dir_ / "qel.input"; }
+  void write_input(const std::string& text) { std::ofstream(input()) << text; }
+
+  // Runs the dialogue on `answers`; returns the console text.
+  std::string talk(int iread, const std::string& answers) {
+    std::istringstream in(answers);
+    ListReader rd(in, "standard input");
+    std::ostringstream out;
+    change(*s_, iread, rd, out);
+    return out.str();
+  }
+  std::string stop_message(int iread, const std::string& answers) {
+    try {
+      talk(iread, answers);
+    } catch (const Stop& e) {
+      EXPECT_EQ(e.status, 2);
+      return e.what();
+    }
+    ADD_FAILURE() << "no qel::Stop";
+    return "";
+  }
+  int files_in_dir() const {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++n;
+    return n;
+  }
+
+  fs::path dir_;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace
+
+TEST_F(Dialogue, FreshStartReadsTheFileAndAnswerZeroReturnsAtOnce) {
+  write_input("parameters of the test run\n $f DT=0.01 dtmax=0.5 hite=2 $end\n");
+  const std::string before = slurp(input());
+  std::istringstream in("0\nnext answer\n");
+  ListReader rd(in, "standard input");
+  std::ostringstream out;
+  change(*s_, 1, rd, out);
+  Par want{};
+  want.DT = 0.01;
+  want.DTMAX = 0.5;
+  want.HITE = 2.0;
+  expect_same(s_->par, want);
+  EXPECT_EQ(out.str(), shown(want));
+  EXPECT_EQ(read_text(rd, "the rest"), "next");
+  EXPECT_EQ(slurp(input()), before);
+}
+
+TEST_F(Dialogue, AnswerOneEditsWithoutTouchingTheFile) {
+  write_input("&F DT=0.01 /\n");
+  const std::string before = slurp(input());
+  const std::string out = talk(1, "1\n $f cfl=0.4 $end\n0\n");
+  Par first{};
+  first.DT = 0.01;
+  Par edited = first;
+  edited.CFL = 0.4;
+  EXPECT_EQ(out, shown(first) + kEnter + shown(edited));
+  expect_same(s_->par, edited);
+  EXPECT_EQ(slurp(input()), before);
+  EXPECT_EQ(files_in_dir(), 1);
+}
+
+TEST_F(Dialogue, AnswerTwoTwiceLeavesOnlyTheSecondSetInTheFile) {
+  write_input("&F DT=0.01, RWID=1 /\n");
+  fs::permissions(input(), fs::perms(0640));
+  talk(1, "2\n$f rwid=3 $end\n2\n$f rwid=4, str=0.5 $end\n0\n");
+  EXPECT_EQ(s_->par.RWID, 4.0);
+  std::ostringstream want;
+  write_namelist(want, s_->par);
+  EXPECT_EQ(slurp(input()), want.str());
+  // The rewritten file is what the next fresh start reads, nothing is left
+  // beside it, and it keeps its permissions.
+  auto fresh = std::make_unique<State>();
+  fresh->dirnam = s_->dirnam;
+  std::istringstream in("0\n");
+  ListReader rd(in, "standard input");
+  std::ostringstream out;
+  change(*fresh, 1, rd, out);
+  expect_same(fresh->par, s_->par);
+  EXPECT_EQ(files_in_dir(), 1);
+  EXPECT_EQ(fs::status(input()).permissions() & fs::perms::all, fs::perms(0640));
+}
+
+TEST_F(Dialogue, RestartShowsTheStateAndDoesNotReadTheFile) {
+  s_->par.TIME = 12.5;
+  const Par dump = s_->par;
+  talk(0, "0\n");
+  expect_same(s_->par, dump);
+  EXPECT_FALSE(fs::exists(input()));
+  // Answer 2 on a restart writes the dump's parameters as edited.
+  talk(0, "2\n$f dt=1 $end\n0\n");
+  Par from_file{};
+  std::ifstream f(input());
+  ListReader rd(f, input().string());
+  read_namelist(rd, from_file);
+  EXPECT_EQ(from_file.TIME, 12.5);
+  EXPECT_EQ(from_file.DT, 1.0);
+}
+
+TEST_F(Dialogue, MissingOrEmptyParameterFileStopsWithoutCreatingOne) {
+  std::string m = stop_message(1, "0\n");
+  EXPECT_NE(m.find(input().string() + " holds no group F"), std::string::npos) << m;
+  EXPECT_NE(m.find("No such file"), std::string::npos) << m;
+  EXPECT_FALSE(fs::exists(input()));
+
+  write_input("");
+  m = stop_message(1, "0\n");
+  EXPECT_EQ(m, input().string() + " holds no group F: end of input before $F or &F");
+
+  write_input("&F DT=1\n");
+  m = stop_message(1, "0\n");
+  EXPECT_NE(m.find(input().string() + ": end of input after line 1 inside group F"), std::string::npos)
+      << m;
+}
+
+TEST_F(Dialogue, BadAnswersAndEndOfInputStopInsteadOfLooping) {
+  std::string m = stop_message(0, "yes\n");
+  EXPECT_NE(m.find("standard input, line 1"), std::string::npos) << m;
+  EXPECT_NE(m.find("\"yes\""), std::string::npos) << m;
+  m = stop_message(0, "");
+  EXPECT_NE(m.find("end of input"), std::string::npos) << m;
+  m = stop_message(0, "1\n$f dt=1 $end\n");
+  EXPECT_NE(m.find("end of input after line 2"), std::string::npos) << m;
+  m = stop_message(0, "2\n");
+  EXPECT_NE(m.find("standard input holds no group F"), std::string::npos) << m;
+  m = stop_message(0, "1\n$f dtx=1 $end\n0\n");
+  EXPECT_NE(m.find("\"dtx\""), std::string::npos) << m;
+  EXPECT_FALSE(fs::exists(input()));
+}
+
+TEST_F(Dialogue, FailedRewriteNamesTheFileAndKeepsThePreviousOne) {
+  // The target is a directory: the rename over it fails after the temporary
+  // file was written, which must then be removed.
+  fs::create_directory(input());
+  std::string m = stop_message(0, "2\n$f dt=1 $end\n");
+  EXPECT_EQ(m, "cannot write " + input().string() + ": Is a directory");
+  EXPECT_TRUE(fs::is_directory(input()));
+  EXPECT_EQ(files_in_dir(), 1);
+
+  s_->dirnam = (dir_ / "absent").string();
+  m = stop_message(0, "2\n$f dt=1 $end\n");
+  EXPECT_EQ(m, "cannot write " + (dir_ / "absent" / "qel.input").string() +
+                   ": No such file or directory");
 }
