@@ -142,3 +142,234 @@ TEST(FixedField, DiagnosticLineOfEightFields) {
   EXPECT_EQ(line, "      NaNInfinity -Infinity    0.0000    0.0000    0.0000  0.000000    0.0000");
   EXPECT_EQ(line.size(), 77u);
 }
+
+namespace {
+
+std::uint64_t bits(double x) {
+  std::uint64_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+double parsed(std::string_view t) {
+  double v = -999.0;
+  EXPECT_EQ(parse_real(t, v), RealText::ok) << t;
+  return v;
+}
+
+// Runs `body` and returns the message of the qel::Stop it must throw with
+// status 2.
+template <class F>
+std::string stop_message(F body) {
+  try {
+    body();
+  } catch (const Stop& e) {
+    EXPECT_EQ(e.status, 2);
+    return e.what();
+  }
+  ADD_FAILURE() << "no qel::Stop thrown";
+  return "";
+}
+
+}  // namespace
+
+TEST(RealInput, EveryConstantFormGivesTheNearestDouble) {
+  EXPECT_EQ(parsed("1"), 1.0);
+  EXPECT_EQ(parsed("1."), 1.0);
+  EXPECT_EQ(parsed(".5"), 0.5);
+  EXPECT_EQ(parsed("-.5"), -0.5);
+  EXPECT_EQ(parsed("+2"), 2.0);
+  EXPECT_EQ(parsed("1.e2"), 100.0);
+  for (const char* t : {"1.5e-3", "1.5E-3", "1.5d-3", "1.5D-3", "15D-4", ".0015", "+1.5e-03"})
+    EXPECT_EQ(bits(parsed(t)), bits(1.5e-3)) << t;
+  EXPECT_EQ(bits(parsed("-0")), bits(-0.0));
+  EXPECT_EQ(bits(parsed("0.1")), bits(0.1));
+  // Halfway between two doubles after many digits: correct rounding needed.
+  EXPECT_EQ(parsed("9007199254740993"), 9007199254740992.0);
+  EXPECT_EQ(parsed("9007199254740993.0000000000000000001"), 9007199254740994.0);
+  EXPECT_TRUE(std::isnan(parsed("NaN")));
+  EXPECT_TRUE(std::isnan(parsed("nan")));
+  EXPECT_EQ(parsed("Infinity"), kInf);
+  EXPECT_EQ(parsed("-Infinity"), -kInf);
+  EXPECT_EQ(parsed("-inf"), -kInf);
+  // Below the smallest subnormal: a zero of the constant's sign.
+  EXPECT_EQ(bits(parsed("-1e-400")), bits(-0.0));
+  EXPECT_EQ(parsed("0e999999999999"), 0.0);
+}
+
+TEST(RealInput, MalformedOrOverflowingConstantsAreRefused) {
+  double v = 7.0;
+  for (const char* t : {"", ".", "-", "e5", "1e", "1e+", "1.5x", "1..5", "--1", "1+5", "0x10",
+                        "1.5q3", "nanx", "infinit", "1 5", "'1'", "d3"})
+    EXPECT_EQ(parse_real(t, v), RealText::not_real) << t;
+  EXPECT_EQ(parse_real("1e309", v), RealText::too_large);
+  EXPECT_EQ(parse_real("-123.4d307", v), RealText::too_large);
+  EXPECT_EQ(v, 7.0);
+
+  std::int32_t n = 5;
+  for (const char* t : {"", "-", "+", "1.", "1e3", "2147483648", "-2147483649", "1 2", "x"})
+    EXPECT_FALSE(parse_integer(t, n)) << t;
+  EXPECT_EQ(n, 5);
+  EXPECT_TRUE(parse_integer("+007", n));
+  EXPECT_EQ(n, 7);
+  EXPECT_TRUE(parse_integer("-2147483648", n));
+  EXPECT_EQ(n, std::numeric_limits<std::int32_t>::min());
+}
+
+TEST(RealInput, WrittenDoublesReadBackToTheLastBit) {
+  std::vector<double> values;
+  for (const auto& r : kTable) values.push_back(r.value);
+  values.insert(values.end(), {std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                               std::numeric_limits<double>::denorm_min(), -5e-324,
+                               std::nextafter(1e17, 0.0), std::nextafter(0.1, 1.0)});
+  // Bit patterns spread over the whole range of finite doubles.
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int k = 0; k < 20000; ++k) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    double x;
+    std::memcpy(&x, &state, sizeof x);
+    if (std::isfinite(x)) values.push_back(x);
+  }
+  for (double x : values) {
+    const std::string field = list_real(x);
+    const std::size_t a = field.find_first_not_of(' '), b = field.find_last_not_of(' ');
+    double y = 0.0;
+    ASSERT_EQ(parse_real(field.substr(a, b + 1 - a), y), RealText::ok) << field;
+    if (std::isnan(x))
+      EXPECT_TRUE(std::isnan(y));
+    else
+      EXPECT_EQ(bits(y), bits(x)) << list_real(x);
+  }
+}
+
+TEST(ListInput, ItemsSpanBlanksCommasAndLinesAndEachStatementStartsAnew) {
+  std::istringstream in(
+      "myexp  ignored rest\n"
+      "  1.5,2\n"
+      "\n"
+      "  , 3d0 4 extra\n"
+      "-1\n"
+      "\t7\r\n");
+  ListReader rd(in, "standard input");
+  EXPECT_EQ(read_text(rd, "the directory"), "myexp");
+  double a = 0, b = 0, c = 0;
+  rd.begin();
+  EXPECT_TRUE(rd.real(a, "tstop"));
+  EXPECT_TRUE(rd.real(b, "tdump"));
+  EXPECT_TRUE(rd.real(c, "tdiag"));
+  rd.end();
+  EXPECT_EQ(a, 1.5);
+  EXPECT_EQ(b, 2.0);
+  EXPECT_EQ(c, 3.0);
+  EXPECT_EQ(rd.line_number(), 4);
+  EXPECT_EQ(read_integer(rd, "the restart stamp"), -1);
+  EXPECT_EQ(read_integer(rd, "the answer"), 7);
+  std::string line;
+  EXPECT_FALSE(rd.getline(line));
+}
+
+TEST(ListInput, SlashEndsTheStatementAndLeavesTheRestUnchanged) {
+  std::istringstream in("5 / 6\n1,2/\n9\n");
+  ListReader rd(in, "standard input");
+  double a = -1, b = -1, c = -1;
+  rd.begin();
+  EXPECT_TRUE(rd.real(a, "tstop"));
+  EXPECT_FALSE(rd.real(b, "tdump"));
+  EXPECT_FALSE(rd.real(c, "tdiag"));
+  rd.end();
+  EXPECT_EQ(a, 5.0);
+  EXPECT_EQ(b, -1.0);
+  EXPECT_EQ(c, -1.0);
+  rd.begin();
+  EXPECT_TRUE(rd.real(a, "tstop"));
+  EXPECT_TRUE(rd.real(b, "tdump"));
+  EXPECT_FALSE(rd.real(c, "tdiag"));
+  rd.end();
+  EXPECT_EQ(b, 2.0);
+  EXPECT_EQ(c, -1.0);
+  EXPECT_EQ(read_real(rd, "tstop"), 9.0);
+}
+
+TEST(ListInput, QuotedAndUnquotedText) {
+  std::istringstream in(
+      "'my exp' \"it\"\"s\" 'don''t',plain/after\n"
+      "''\n"
+      "a,b\n"
+      "run/1\n");
+  ListReader rd(in, "standard input");
+  std::string s[5];
+  rd.begin();
+  for (auto& x : s) x = "unchanged";
+  EXPECT_TRUE(rd.text(s[0], "t"));
+  EXPECT_TRUE(rd.text(s[1], "t"));
+  EXPECT_TRUE(rd.text(s[2], "t"));
+  EXPECT_TRUE(rd.text(s[3], "t"));
+  EXPECT_FALSE(rd.text(s[4], "t"));
+  rd.end();
+  EXPECT_EQ(s[0], "my exp");
+  EXPECT_EQ(s[1], "it\"s");
+  EXPECT_EQ(s[2], "don't");
+  EXPECT_EQ(s[3], "plain");
+  EXPECT_EQ(s[4], "unchanged");
+  EXPECT_EQ(read_text(rd, "t"), "");
+  EXPECT_EQ(read_text(rd, "t"), "a");
+  // Unquoted text stops at a slash, which ends the statement.
+  EXPECT_EQ(read_text(rd, "t"), "run");
+}
+
+TEST(ListInput, BadInputStopsWithSourceLineTextAndExpectation) {
+  auto fails = [](const std::string& text, auto read) {
+    std::istringstream in(text);
+    ListReader rd(in, "answers.txt");
+    return stop_message([&] { read(rd); });
+  };
+  const auto integer = [](ListReader& rd) { read_integer(rd, "the answer 0, 1 or 2"); };
+  const auto real = [](ListReader& rd) { read_real(rd, "tstop"); };
+
+  std::string m = fails("2\nyes\n", [&](ListReader& rd) { read_integer(rd, "x"); integer(rd); });
+  EXPECT_NE(m.find("answers.txt, line 2"), std::string::npos) << m;
+  EXPECT_NE(m.find("\"yes\""), std::string::npos) << m;
+  EXPECT_NE(m.find("the answer 0, 1 or 2"), std::string::npos) << m;
+  EXPECT_NE(m.find("an integer"), std::string::npos) << m;
+
+  m = fails("1.5\n", integer);
+  EXPECT_NE(m.find("\"1.5\""), std::string::npos) << m;
+  m = fails("1.5x\n", real);
+  EXPECT_NE(m.find("\"1.5x\""), std::string::npos) << m;
+  EXPECT_NE(m.find("tstop"), std::string::npos) << m;
+  m = fails("1e999\n", real);
+  EXPECT_NE(m.find("range"), std::string::npos) << m;
+
+  // End of input: at once, after blank lines, and in the middle of a statement.
+  m = fails("", integer);
+  EXPECT_NE(m.find("answers.txt"), std::string::npos) << m;
+  EXPECT_NE(m.find("end of input"), std::string::npos) << m;
+  EXPECT_NE(m.find("the answer 0, 1 or 2"), std::string::npos) << m;
+  m = fails("\n  \n", integer);
+  EXPECT_NE(m.find("end of input after line 2"), std::string::npos) << m;
+  m = fails("1 2\n", [](ListReader& rd) {
+    double a, b, c;
+    rd.begin();
+    rd.real(a, "tstop");
+    rd.real(b, "tdump");
+    rd.real(c, "tdiag");
+  });
+  EXPECT_NE(m.find("tdiag"), std::string::npos) << m;
+
+  // A statement that ends at a slash before its only item, an empty item
+  // between two commas, a quote never closed.
+  m = fails(" / 3\n", integer);
+  EXPECT_NE(m.find("\"/\""), std::string::npos) << m;
+  m = fails("1,,2\n", [](ListReader& rd) {
+    double a, b;
+    rd.begin();
+    rd.real(a, "tstop");
+    rd.real(b, "tdump");
+  });
+  EXPECT_NE(m.find("tdump"), std::string::npos) << m;
+  EXPECT_NE(m.find("\",\""), std::string::npos) << m;
+  m = fails("'myexp\n", [](ListReader& rd) { read_text(rd, "the directory"); });
+  EXPECT_NE(m.find("'myexp"), std::string::npos) << m;
+  m = fails("'a'b\n", [](ListReader& rd) { read_text(rd, "the directory"); });
+  EXPECT_NE(m.find("'a'b"), std::string::npos) << m;
+}

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "driver/state.hpp"
+
 namespace qel {
 
 // The 25-character list-directed rendering of a double (17 significant digits,
@@ -46,6 +48,16 @@ class Record {
 // Writes the record and a line end.
 void write_record(std::ostream& out, const Record& rec);
 
+// A real constant in any list-directed form (1, 1., .5, 1.5e-3, 1.5E-3,
+// 1.5d-3, 1.5D-3, optionally signed, or NaN, Inf, Infinity in any letter
+// case) converted to the nearest double. A magnitude beyond the double range
+// is `too_large`; one below it reads as a zero of the same sign.
+enum class RealText { ok, not_real, too_large };
+RealText parse_real(std::string_view text, double& v);
+
+// An optionally signed decimal integer within the int32 range.
+bool parse_integer(std::string_view text, std::int32_t& v);
+
 // List-directed input from one stream. `source` names the stream in messages
 // ("standard input" or a file name). Every failure throws qel::Stop with
 // status 2 and a message naming the source, the line, the offending text and
@@ -70,7 +82,18 @@ class ListReader {
   const std::string& source() const { return source_; }
   int line_number() const { return line_no_; }
 
+  // The exception for a failure at the current line: "<source>, line <n>: "
+  // followed by `message`.
+  Stop error(std::string_view message) const;
+
  private:
+  enum class Next { item, slash };
+  bool next_line();
+  Next advance(std::string_view what);
+  std::string_view token();
+  [[noreturn]] void bad_item(std::string_view found, std::string_view kind,
+                             std::string_view what) const;
+
   std::istream& in_;
   std::string source_;
   std::string line_;       // the current line
@@ -79,6 +102,7 @@ class ListReader {
   bool in_statement_ = false;
   bool slashed_ = false;
   bool have_line_ = false;
+  bool comma_open_ = false;  // the previous item's separator may still take a comma
 };
 
 // Reads one whole list-directed statement of a single item (the common case
