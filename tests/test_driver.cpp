@@ -75,11 +75,13 @@ std::map<std::string, std::string> base_parameters() {
           {"FROUDEINV", "1"}};
 }
 
+using Params = std::map<std::string, std::string>;
+
 // An experiment directory whose path is well over 80 characters, so that
 // every file name would have been cut by a fixed-length name.
 struct Experiment {
   fs::path root, dir;
-  explicit Experiment(const std::map<std::string, std::string>& changes = {}) {
+  explicit Experiment(const Params& changes = {}) {
     std::string t = (fs::temp_directory_path() / "qel-driver-XXXXXX").string();
     if (::mkdtemp(t.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     root = t;
@@ -176,7 +178,7 @@ TEST(FreshStart, TranscriptIsExact) {
 }
 
 TEST(FreshStart, HistoryIsReplacedByTheHeaderAndTheDiagnosticLines) {
-  Experiment e({{"PRN", "-2.5"}});
+  Experiment e(Params{{"PRN", "-2.5"}});
   put(e.dir / "qel.hist", "an earlier history\n");
   // Lines when more than 0.75 has accumulated: after 1.0, 2.0 and 3.0.
   const Result r = e.run("-1\n0\n3 10 0.75\n");
@@ -221,7 +223,7 @@ TEST(FreshStart, DumpNamesAndTheScheduleFollowTheModelTime) {
       {"0.25", "1 7 0.25", {"qel000250.dat"}, 2},
   };
   for (const Case& c : cases) {
-    Experiment e({{"DT", c.dt}});
+    Experiment e(Params{{"DT", c.dt}});
     const Result r = e.run("-1\n0\n" + std::string(c.times) + "\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(e.dumps(), c.dumps) << c.dt << " / " << c.times;
@@ -235,7 +237,7 @@ TEST(FreshStart, DumpNamesAndTheScheduleFollowTheModelTime) {
 }
 
 TEST(FreshStart, NarrowDomainShowsNaNForTheColumnContrast) {
-  Experiment e({{"RWID", "0.5"}});
+  Experiment e(Params{{"RWID", "0.5"}});
   const Result r = e.run("-1\n0\n0 1 0\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(diagnostic_lines(r.out),
@@ -244,7 +246,7 @@ TEST(FreshStart, NarrowDomainShowsNaNForTheColumnContrast) {
 }
 
 TEST(Restart, RewritesExactlyWhatItReadWithTheExpectedChanges) {
-  Experiment e({{"DT", "1.23456"}, {"RWID", "3"}, {"STR", "0.6"}, {"STZ", "0.8"}, {"AXI", "1"}});
+  Experiment e(Params{{"DT", "1.23456"}, {"RWID", "3"}, {"STR", "0.6"}, {"STZ", "0.8"}, {"AXI", "1"}});
   ASSERT_EQ(e.run("-1\n0\n0 1 0\n").status, 0);
   const std::string fresh = e.read("qel001230.dat");
 
@@ -296,13 +298,13 @@ TEST(Restart, RewritesExactlyWhatItReadWithTheExpectedChanges) {
 }
 
 TEST(Restart, StampsZeroAndBeyondSixDigitsReadBack) {
-  Experiment e({{"DT", "0.005"}});
+  Experiment e(Params{{"DT", "0.005"}});
   ASSERT_EQ(e.run("-1\n0\n0 1 1\n").status, 0);
   const Result zero = e.run("0\n0\n0 1 1\n");
   ASSERT_EQ(zero.status, 0) << zero.err;
   EXPECT_EQ(e.dumps(), (std::vector<std::string>{"qel000000.dat", "qel000010.dat"}));
 
-  Experiment big({{"DT", "1234.5"}});
+  Experiment big(Params{{"DT", "1234.5"}});
   ASSERT_EQ(big.run("-1\n0\n0 1 1\n").status, 0);
   const Result r = big.run("1234500\n0\n0 1 1\n");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -432,7 +434,7 @@ TEST(Errors, FailedDumpWriteStopsTheRunAndKeepsTheEarlierDump) {
 
 TEST(Cores, UnbuiltCoresStopTheRunWithStatusOne) {
   for (const char* useprim : {"0", "2"}) {
-    Experiment e({{"USEPRIM", useprim}});
+    Experiment e(Params{{"USEPRIM", useprim}});
     const Result r = e.run("-1\n0\n5 1 1\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("core (USEPRIM"), std::string::npos) << r.err;
