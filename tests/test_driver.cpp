@@ -9,33 +9,23 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "driver/console.hpp"
 #include "driver/files.hpp"
 #include "driver/qeln.hpp"
 #include "driver/state.hpp"
+#include "files_testing.hpp"
 
 namespace fs = std::filesystem;
 using namespace qel;
+using qel::testing::put;
+using qel::testing::slurp;
 
 namespace {
-
-std::string slurp(const fs::path& name) {
-  std::ifstream f(name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
-void put(const fs::path& name, const std::string& bytes) {
-  std::ofstream f(name, std::ios::binary | std::ios::trunc);
-  f << bytes;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -80,12 +70,9 @@ using Params = std::map<std::string, std::string>;
 // An experiment directory whose path is well over 80 characters, so that
 // every file name would have been cut by a fixed-length name.
 struct Experiment {
-  fs::path root, dir;
+  qel::testing::TempDir root;
+  fs::path dir = root.path / "an experiment directory named at more than thirty characters";
   explicit Experiment(const Params& changes = {}) {
-    std::string t = (fs::temp_directory_path() / "qel-driver-XXXXXX").string();
-    if (::mkdtemp(t.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root = t;
-    dir = root / "an experiment directory named at more than thirty characters";
     fs::create_directory(dir);
     auto par = base_parameters();
     for (const auto& [k, v] : changes) par[k] = v;
@@ -93,7 +80,6 @@ struct Experiment {
     for (const auto& [k, v] : par) text += "  " + k + " = " + v + ",\n";
     put(dir / "qel.input", text + " $end\n");
   }
-  ~Experiment() { fs::remove_all(root); }
 
   std::string path() const { return dir.string(); }
   // The directory answer (quoted: it holds slashes and blanks), then the rest.
@@ -236,15 +222,6 @@ TEST(FreshStart, DumpNamesAndTheScheduleFollowTheModelTime) {
   }
 }
 
-TEST(FreshStart, NarrowDomainShowsNaNForTheColumnContrast) {
-  Experiment e(Params{{"RWID", "0.5"}});
-  const Result r = e.run("-1\n0\n0 1 0\n");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(diagnostic_lines(r.out),
-            std::vector<std::string>{"    0.500 0.50000    0.0000    0.0000    0.0000    0.0000  "
-                                     "0.000000       NaN"});
-}
-
 TEST(Restart, RewritesExactlyWhatItReadWithTheExpectedChanges) {
   Experiment e(Params{{"DT", "1.23456"}, {"RWID", "3"}, {"STR", "0.6"}, {"STZ", "0.8"}, {"AXI", "1"}});
   ASSERT_EQ(e.run("-1\n0\n0 1 0\n").status, 0);
@@ -364,31 +341,21 @@ TEST(Errors, UnreadableAnswersStopWithoutTouchingAnyFile) {
   }
 }
 
-TEST(Errors, RestartFromAMissingOrForeignFileChangesNothing) {
+TEST(Errors, RestartWithoutItsDumpOrHistoryChangesNothing) {
   Experiment e;
   ASSERT_EQ(e.run("-1\n0\n0 1 1\n").status, 0);
   const std::string dump = e.read("qel000500.dat");
-  put(e.dir / "qel000100.dat", dump.substr(0, 4096));
-  put(e.dir / "qel000200.dat", dump + dump);
   const auto files = e.files();
-  struct Case {
-    const char* stamp;
-    std::string message;
-  } cases[] = {
-      {"700", "cannot open restart file " + e.path() + "/qel000700.dat: No such file or directory"},
-      {"100", "restart file " + e.path() + "/qel000100.dat is not a dump of this model: it holds 4096 bytes"},
-      {"200", "restart file " + e.path() + "/qel000200.dat is not a dump of this model: it holds 1064496 bytes"},
-  };
-  for (const Case& c : cases) {
-    const Result r = e.run(std::string(c.stamp) + "\n0\n5 1 1\n");
-    EXPECT_EQ(r.status, 2) << c.stamp;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(e.files(), files);
-  }
+  Result r = e.run("700\n0\n5 1 1\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot open restart file " + e.path() + "/qel000700.dat: No such file"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(e.files(), files);
 
   // A restart continues a history; without one it stops before any change.
   fs::remove(e.dir / "qel.hist");
-  const Result r = e.run("500\n0\n5 1 1\n");
+  r = e.run("500\n0\n5 1 1\n");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("cannot open history file " + e.path() + "/qel.hist: No such file"),
             std::string::npos)
@@ -454,7 +421,7 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
   Result r = call({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("usage: qeln", 0), 0u);
-  for (const char* word : {"directory", "restart stamp", "qel.input", "qel.hist", "Exit status"})
+  for (const char* word : {"qel.input", "qel.hist"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
   EXPECT_EQ(r.err, "");
 
