@@ -195,6 +195,14 @@ void write_diagnostic(Run& run) {
   run.hist.line(line);
 }
 
+// A double as the records show it, without the padding of its field.
+std::string list_real_trimmed(double x) {
+  std::string t = list_real(x);
+  t.erase(0, t.find_first_not_of(' '));
+  t.erase(t.find_last_not_of(' ') + 1);
+  return t;
+}
+
 // E: steps until the model time reaches tstop; at least one step.
 void time_loop(Run& run) {
   State& s = run.s;
@@ -220,7 +228,14 @@ void time_loop(Run& run) {
       write_diagnostic(run);
       run.tacc = 0.0;
     }
-  } while (!(par.TIME >= run.tstop));
+    // A step that does not advance the time (DT <= 0 without a core, or a
+    // time too large for DT to change it) would repeat for ever.
+    if (!(par.TIME > t0) && par.TIME < run.tstop)
+      throw Stop(1, "the model time does not advance (TIME = " + list_real_trimmed(par.TIME) +
+                        " after a step DT = " + list_real_trimmed(par.DT) +
+                        "), so tstop = " + list_real_trimmed(run.tstop) + " cannot be reached");
+    // The run ends at tstop, and at once when the comparison is unordered.
+  } while (par.TIME < run.tstop);
 }
 
 constexpr const char* kUsage =
