@@ -63,7 +63,8 @@ std::string experiment_directory(std::string name) {
   return name;
 }
 
-// A: the directory and the restart stamp; a negative stamp starts fresh.
+// Start-up dialogue: the directory and the restart stamp; a negative stamp
+// starts fresh.
 void start_dialogue(Run& run) {
   write_record(run.out, Record() << " enter directory for input/output of files (e.g. 'myexp'):");
   run.s.dirnam = experiment_directory(read_text(run.con, "the experiment directory"));
@@ -73,8 +74,8 @@ void start_dialogue(Run& run) {
   run.fresh = run.istamp < 0;
 }
 
-// B: parameters from "qel.input" and the dialogue, the grid, the initial
-// fields: a smoothed buoyancy step in height, fluid at rest, and a
+// Fresh start: parameters from "qel.input" and the dialogue, the grid, the
+// initial fields: a smoothed buoyancy step in height, fluid at rest, and a
 // raised-cosine body force centred on the axis at height BDFZ.
 void fresh_start(Run& run) {
   State& s = run.s;
@@ -107,7 +108,7 @@ void fresh_start(Run& run) {
   par.TIME = 0.0;
 }
 
-// C: the state of a dump, the history continued, the parameters offered for
+// Restart: the state of a dump, the history continued, the parameters offered for
 // editing, the grid rebuilt from them.
 void restart(Run& run) {
   State& s = run.s;
@@ -117,8 +118,8 @@ void restart(Run& run) {
   maketrans(s);
 }
 
-// D: viscosity, the run's end time and intervals, cell viscosity, solver
-// set-up, counters.
+// Set-up common to both starts: viscosity, the run's end time and
+// intervals, cell viscosity, solver set-up, counters.
 void common_setup(Run& run) {
   State& s = run.s;
   Par& par = s.par;
@@ -203,7 +204,7 @@ std::string list_real_trimmed(double x) {
   return t;
 }
 
-// E: steps until the model time reaches tstop; at least one step.
+// The time loop: steps until the model time reaches tstop; at least one.
 void time_loop(Run& run) {
   State& s = run.s;
   Par& par = s.par;
