@@ -49,16 +49,16 @@ void hop(const State& s, int nlev, int knew, int kold, int kolder, double dt, co
 
 double rm(State& s, const Field& a) {
   Array1<NR>& h = s.saved.H;
-  // H(j) runs down column j from i = 1; a candidate equal to the running
-  // value replaces it, so a NaN enters only as the first value of a column.
-  for (int j = 1; j <= NR; ++j) {
-    double hj = std::fabs(a(1, j));
-    for (int i = 2; i <= NR; ++i) {
+  // Running maximum of each column j, advanced one row i at a time: the
+  // 91 maxima are independent, so the pass is not one long dependency
+  // chain. A candidate equal to the running value replaces it, so a NaN
+  // enters only as the first value of a column.
+  for (int j = 1; j <= NR; ++j) h(j) = std::fabs(a(1, j));
+  for (int i = 2; i <= NR; ++i)
+    for (int j = 1; j <= NR; ++j) {
       const double c = std::fabs(a(i, j));
-      hj = c >= hj ? c : hj;
+      h(j) = c >= h(j) ? c : h(j);
     }
-    h(j) = hj;
-  }
   double big = h(1);
   for (int j = 2; j <= NR; ++j) big = h(j) >= big ? h(j) : big;
   return big;

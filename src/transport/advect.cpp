@@ -93,8 +93,8 @@ using enum Dif;
 
 // Third order: the biased formula wherever its points exist, else centred;
 // the same along i and j.
-using Advect3Table = Table<Seg<2, 2, C2, U3m, C2>,     //
-                           Seg<3, 89, U3p, U3m, C2>,   //
+using Advect3Table = Table<Seg<2, 2, C2, U3m, C2>,    //
+                           Seg<3, 89, U3p, U3m, C2>,  //
                            Seg<90, 90, U3p, C2, C2>>;
 
 // Fifth order, falling back to third and second order near the ends (zero

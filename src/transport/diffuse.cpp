@@ -62,7 +62,8 @@ void diffuse(State& s, Field& t, const Field& f) {
     const double c = b.mz(j);
     const double rhoc = b.rhoc(j);
     t(1, j) = t(1, j) + axial_bracket(flxz, 1, 1, j) * c * 0.25 / rhoc;
-    for (int i = 2; i <= NC; ++i) t(i, j) = t(i, j) + axial_bracket(flxz, i, i - 1, j) * c * 0.25 / rhoc;
+    for (int i = 2; i <= NC; ++i)
+      t(i, j) = t(i, j) + axial_bracket(flxz, i, i - 1, j) * c * 0.25 / rhoc;
     t(NR, j) = t(NR, j) + axial_bracket(flxz, NC, NC, j) * c * 0.25 / rhoc;
   }
 
@@ -146,8 +147,8 @@ void afdiff(State& s, Field& t, const Field& f) {
   }
   const double co = 0.5 * b.mr(NR);
   for (int j = 1; j <= NR; ++j)
-    dsum(NR, j) = dsum(NR, j) - (flxr(NC, x.jm(j)) + flxr(NC, x.jp(j))) * co /
-                                    (b.rhoc(j) * sc.rc3(NR));
+    dsum(NR, j) =
+        dsum(NR, j) - (flxr(NC, x.jm(j)) + flxr(NC, x.jp(j))) * co / (b.rhoc(j) * sc.rc3(NR));
 
   for (int j = 1; j <= NR; ++j)
     for (int i = 2; i <= NR; ++i) t(i, j) = t(i, j) + dsum(i, j) * b.rc(i);
