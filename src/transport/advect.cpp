@@ -52,8 +52,8 @@ struct Table {
   static_assert(covers_interior(), "a sweep table must cover nodes 2..90 once, in order");
 };
 
-// T(i, j) -= vel(i, j) * D F(i, j), D picked by the sign of the velocity.
-// All candidate formulas are evaluated so that the choice is a select.
+// T(i, j) -= vel(i, j) * D F(i, j), D picked by the sign of the velocity:
+// within a run the choice is a select on the sign, never a test of the index.
 template <Dif P, Dif M, Dif Z, int DI, int DJ>
 inline void subtract(Field& t, const Field& f, const Field& vel, int i, int j) {
   const double v = vel(i, j);
