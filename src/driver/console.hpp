@@ -2,15 +2,19 @@
 // and the fixed-point fields of the diagnostic line.
 //
 // Output record: one leading blank, then the items; a text item as it stands,
-// a double as a blank and a 25-character field, an int32 as a blank and an
-// 11-character field. Input: each read statement starts at the next line and
-// takes items separated by blanks, commas or line ends; a slash ends it early.
+// a double as a 25-character field, an int32 as an 11-character field. Items
+// after the first are preceded by a separator blank, except a text item that
+// follows another text item. Input: each read statement starts at the next
+// line and takes items separated by blanks, one comma or line ends; a slash
+// ends it early. Two commas in a row (an empty item) are refused.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
+
+#include "driver/state.hpp"
 
 namespace qel {
 
@@ -29,18 +33,31 @@ std::string fixed_field(double x, int width, int decimals);
 class Record {
  public:
   Record() : line_(" ") {}
-  Record& operator<<(std::string_view text);  // text item, no separator
+  Record& operator<<(std::string_view text);  // text item as it stands
   Record& operator<<(const char* text) { return *this << std::string_view(text); }
-  Record& operator<<(double x);              // blank + 25-character field
-  Record& operator<<(std::int32_t n);        // blank + 11-character field
+  Record& operator<<(const std::string& text) { return *this << std::string_view(text); }
+  Record& operator<<(double x);              // 25-character field
+  Record& operator<<(std::int32_t n);        // 11-character field
   const std::string& str() const { return line_; }
 
  private:
+  enum class Item { none, text, number };
   std::string line_;
+  Item last_ = Item::none;  // kind of the previous item
 };
 
 // Writes the record and a line end.
 void write_record(std::ostream& out, const Record& rec);
+
+// A real constant in any list-directed form (1, 1., .5, 1.5e-3, 1.5E-3,
+// 1.5d-3, 1.5D-3, optionally signed, or NaN, Inf, Infinity in any letter
+// case) converted to the nearest double. A magnitude beyond the double range
+// is `too_large`; one below it reads as a zero of the same sign.
+enum class RealText { ok, not_real, too_large };
+RealText parse_real(std::string_view text, double& v);
+
+// An optionally signed decimal integer within the int32 range.
+bool parse_integer(std::string_view text, std::int32_t& v);
 
 // List-directed input from one stream. `source` names the stream in messages
 // ("standard input" or a file name). Every failure throws qel::Stop with
@@ -66,7 +83,18 @@ class ListReader {
   const std::string& source() const { return source_; }
   int line_number() const { return line_no_; }
 
+  // The exception for a failure at the current line: "<source>, line <n>: "
+  // followed by `message`.
+  Stop error(std::string_view message) const;
+
  private:
+  enum class Next { item, slash };
+  bool next_line();
+  Next advance(std::string_view what);
+  std::string_view token();
+  [[noreturn]] void bad_item(std::string_view found, std::string_view kind,
+                             std::string_view what) const;
+
   std::istream& in_;
   std::string source_;
   std::string line_;       // the current line
@@ -75,6 +103,7 @@ class ListReader {
   bool in_statement_ = false;
   bool slashed_ = false;
   bool have_line_ = false;
+  bool comma_open_ = false;  // the previous item's separator may still take a comma
 };
 
 // Reads one whole list-directed statement of a single item (the common case

@@ -3,7 +3,7 @@
 #include "driver/qeln.hpp"
 #include "driver/state.hpp"
 
-int main() {
+int main(int argc, char** argv) {
   qel::set_flush_to_zero();
-  return qel::run(std::cin, std::cout, std::cerr);
+  return qel::run_command(argc, argv, std::cin, std::cout, std::cerr);
 }

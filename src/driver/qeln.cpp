@@ -1,12 +1,303 @@
 #include "driver/qeln.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <istream>
+#include <limits>
+#include <memory>
 #include <ostream>
+#include <string>
+
+#include "driver/console.hpp"
+#include "driver/diagnostics.hpp"
+#include "driver/files.hpp"
+#include "driver/namelist.hpp"
+#include "driver/state.hpp"
+#include "grid/grid.hpp"
 
 namespace qel {
 
-int run(std::istream&, std::ostream&, std::ostream& err) {
-  err << "qeln: the run driver is not built yet\n";
-  return 1;
+namespace {
+
+// Single-precision pi widened to double: the body-force shape uses it.
+constexpr double kPiSingle = 3.1415927410125732;
+
+// What the driver keeps beside the model state for one run.
+struct Run {
+  Run(State& st, ListReader& in, std::ostream& o) : s(st), con(in), out(o) {}
+
+  State& s;
+  ListReader& con;
+  std::ostream& out;
+
+  bool fresh = true;
+  std::int32_t istamp = -1;
+  Par header{};  // the parameter record the history header of a fresh start shows
+
+  double tstop = 0.0, tdump = 0.0, tdiag = 0.0;
+  int knew = 1, kold = 2, kolder = 3;
+  std::int32_t nstep = 0;
+  double tacc = 0.0;
+  int ilo = 0, ihi = NR;
+  History hist;
+};
+
+// The directory as typed, trailing blanks dropped; it must exist, the
+// program creates none.
+std::string experiment_directory(std::string name) {
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (name.empty()) throw Stop(2, "no directory was named: the experiment directory is needed");
+  if (name.find('\0') != std::string::npos)
+    throw Stop(2, "the directory name '" + name + "' holds a NUL character and cannot be used");
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) {
+    if (errno == ENOENT)
+      throw Stop(2, "directory '" + name + "' does not exist (the program creates none)");
+    throw Stop(2, "cannot use directory '" + name + "': " + std::strerror(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) throw Stop(2, "'" + name + "' is not a directory");
+  return name;
+}
+
+// Start-up dialogue: the directory and the restart stamp; a negative stamp
+// starts fresh.
+void start_dialogue(Run& run) {
+  write_record(run.out, Record() << " enter directory for input/output of files (e.g. 'myexp'):");
+  run.s.dirnam = experiment_directory(read_text(run.con, "the experiment directory"));
+  write_record(run.out, Record() << "enter restart timestamp");
+  write_record(run.out, Record() << "or enter -1 to start fresh");
+  run.istamp = read_integer(run.con, "the restart stamp");
+  run.fresh = run.istamp < 0;
+}
+
+// Fresh start: parameters from "qel.input" and the dialogue, the grid, the
+// initial fields: a smoothed buoyancy step in height, fluid at rest, and a
+// raised-cosine body force centred on the axis at height BDFZ.
+void fresh_start(Run& run) {
+  State& s = run.s;
+  Par& par = s.par;
+  change(s, 1, run.con, run.out);
+  maketrans(s);
+  par.fnr = double(NR);
+  par.fnz = double(NR);
+  // The header records TIME as given, before it is reset below.
+  run.header = par;
+
+  Fields& f = s.fields;
+  const Array1<NR>& r = s.basic.r;
+  for (int j = 1; j <= NR; ++j) {
+    const double z = s.basic.z(j);
+    const double step = 1.0 / (1.0 + std::exp(par.BSMOOTH * (par.BINTERFACE - z)));
+    for (int i = 1; i <= NR; ++i) {
+      f.b(i, j) = step;
+      f.v(i, j) = 0.0;
+      f.u(i, j) = 0.0;
+      f.w(i, j) = 0.0;
+      f.psi(i, j) = 0.0;
+      f.zeta(i, j) = 0.0;
+      const double x = r(i) / par.BDFRX;
+      const double y = (z - par.BDFZ) / par.BDFRZ;
+      const double rho = std::sqrt(x * x + y * y);
+      f.bdf(i, j) = rho < 1.0 ? 0.25 * (1.0 + std::cos(kPiSingle * rho)) / par.BDFRZ : 0.0;
+    }
+  }
+  par.TIME = 0.0;
+}
+
+// Restart: the state of a dump, the history continued, the parameters offered for
+// editing, the grid rebuilt from them.
+void restart(Run& run) {
+  State& s = run.s;
+  read_dump(s, dump_name(s.dirnam, run.istamp));
+  run.hist.append_to(history_name(s.dirnam));
+  change(s, 0, run.con, run.out);
+  maketrans(s);
+}
+
+// Set-up common to both starts: viscosity, the run's end time and
+// intervals, cell viscosity, solver set-up, counters.
+void common_setup(Run& run) {
+  State& s = run.s;
+  Par& par = s.par;
+  // REI in the body of the domain, rising linearly over the top half unit of
+  // height to REIT at z = HITE.
+  for (int j = 1; j <= NR; ++j) {
+    const double top = 2.0 * par.REIT * (s.basic.z(j) + 0.5 - par.HITE);
+    for (int i = 1; i <= NR; ++i) s.fields.visc(i, j) = top > par.REI ? top : par.REI;
+  }
+
+  write_record(run.out, Record() << " time=" << par.TIME << " enter tstop,tdump,tdiag");
+  run.con.begin();
+  if (run.con.real(run.tstop, "the stop time tstop") &&
+      run.con.real(run.tdump, "the dump interval tdump"))
+    run.con.real(run.tdiag, "the diagnostic interval tdiag");
+  run.con.end();
+
+  // A fresh start replaces the history only now that the run goes ahead, so
+  // that abandoning the dialogue leaves an earlier history intact.
+  if (run.fresh) run.hist.create(history_name(s.dirnam), run.header);
+
+  utop(s.fields.visc, s.fields.viscp);
+
+  // Poisson set-up from the grid, once per run: prepare(s), then the
+  // one-time set-up of the cyclic-reduction solver, poisson_setup(s).
+
+  run.ilo = band_low(s.basic.r);
+  run.ihi = band_high(s.basic.r);
+  run.knew = 1;
+  run.kold = 2;
+  run.kolder = 3;
+  run.nstep = 0;
+  run.tacc = 0.0;
+  s.others.dtold1 = 1.0;
+  s.others.dtold2 = 1.0;
+  s.others.cflr = 0.0;
+  s.others.cflz = 0.0;
+}
+
+// One step of the dynamics that USEPRIM selects: 0 the stream-function/
+// vorticity core, > 0 the primitive-variable core, < 0 none (the time then
+// advances by the DT given).
+void step_core(State& s, [[maybe_unused]] int knew, [[maybe_unused]] int kold,
+               [[maybe_unused]] int kolder, [[maybe_unused]] std::int32_t nstep) {
+  if (s.par.USEPRIM == 0.0)
+    throw Stop(1, "the stream-function/vorticity core (USEPRIM = 0) is not built yet");
+  if (s.par.USEPRIM > 0.0)
+    throw Stop(1, "the primitive-variable core (USEPRIM > 0) is not built yet");
+}
+
+void write_dump_due(Run& run) {
+  State& s = run.s;
+  // The primitive core's dump holds the pressure at the grid points in zeta.
+  if (s.par.USEPRIM > 0.0) ptou(s, s.fields.p(), s.fields.zeta);
+  const std::string name = dump_name(s.dirnam, dump_stamp(s.par.TIME));
+  write_record(run.out, Record() << "will write dump file " << name);
+  write_dump(s, name);
+}
+
+// Time, step, smallest u, largest v and w, pressure deficit, largest
+// divergence, column-pressure contrast.
+void write_diagnostic(Run& run) {
+  State& s = run.s;
+  const Par& par = s.par;
+  if (par.USEPRIM == 0.0) s.others.divmax = 0.0;
+  const double deficit = par.USEPRIM == 0.0 ? 0.0 : rmp(s.fields.p());
+  const std::string line = " " + fixed_field(par.TIME, 8, 3) + fixed_field(par.DT, 8, 5) +
+                           fixed_field(rmin(s.fields.u), 10, 4) +
+                           fixed_field(rmax(s.fields.v), 10, 4) +
+                           fixed_field(rmax(s.fields.w), 10, 4) + fixed_field(deficit, 10, 4) +
+                           fixed_field(s.others.divmax, 10, 6) +
+                           fixed_field(par.FROUDEINV * bpres(s, run.ilo, run.ihi), 10, 4);
+  run.out << line << '\n';
+  run.hist.line(line);
+}
+
+// A double as the records show it, without the padding of its field.
+std::string list_real_trimmed(double x) {
+  std::string t = list_real(x);
+  t.erase(0, t.find_first_not_of(' '));
+  t.erase(t.find_last_not_of(' ') + 1);
+  return t;
+}
+
+// The time loop: steps until the model time reaches tstop; at least one.
+void time_loop(Run& run) {
+  State& s = run.s;
+  Par& par = s.par;
+  do {
+    s.others.bdframp = par.TIME >= par.BDFTURNON ? 1.0 : par.TIME / par.BDFTURNON;
+    step_core(s, run.knew, run.kold, run.kolder, run.nstep);
+
+    run.tacc += par.DT;
+    s.others.dtold2 = s.others.dtold1;
+    s.others.dtold1 = par.DT;
+    const double t0 = par.TIME;
+    par.TIME = par.TIME + par.DT;
+    const bool first = run.nstep == 0;
+    if (run.nstep < std::numeric_limits<std::int32_t>::max()) ++run.nstep;
+    const int newest = run.kolder;
+    run.kolder = run.kold;
+    run.kold = run.knew;
+    run.knew = newest;
+
+    if (first || dump_crossed(t0, par.TIME, run.tdump)) write_dump_due(run);
+    if (run.tacc > run.tdiag) {
+      write_diagnostic(run);
+      run.tacc = 0.0;
+    }
+    // A step that does not advance the time (DT <= 0 without a core, or a
+    // time too large for DT to change it) would repeat for ever.
+    if (!(par.TIME > t0) && par.TIME < run.tstop)
+      throw Stop(1, "the model time does not advance (TIME = " + list_real_trimmed(par.TIME) +
+                        " after a step DT = " + list_real_trimmed(par.DT) +
+                        "), so tstop = " + list_real_trimmed(run.tstop) + " cannot be reached");
+    // The run ends at tstop, and at once when the comparison is unordered.
+  } while (par.TIME < run.tstop);
+}
+
+constexpr const char* kUsage =
+    "usage: qeln [--help | --version]\n"
+    "\n"
+    "Runs one experiment of the qel flow model. qeln takes no arguments; it asks\n"
+    "on standard input for\n"
+    "  1. the experiment directory (it must exist),\n"
+    "  2. a restart stamp, or a negative number to start fresh,\n"
+    "  3. changes to the parameters, in the form  $f NAME=value, ... $end\n"
+    "     (answer 0 to run with them as shown),\n"
+    "  4. the model time to stop at and the dump and diagnostic intervals.\n"
+    "\n"
+    "In the directory it reads the parameters from qel.input (and rewrites that\n"
+    "file on request), writes the restart dumps qelNNNNNN.dat, NNNNNN being the\n"
+    "model time in thousandths, and reads one at a restart; it writes qel.hist,\n"
+    "the parameters followed by one diagnostic line per interval, which a\n"
+    "restart appends to. The diagnostic lines also go to standard output.\n"
+    "\n"
+    "Exit status: 0 run completed, 1 model stop, 2 input or file error.\n";
+
+}  // namespace
+
+int run(std::istream& in, std::ostream& out, std::ostream& err) {
+  try {
+    auto s = std::make_unique<State>();
+    s->out = &out;
+    ListReader con(in, "standard input");
+    Run run{*s, con, out};
+    start_dialogue(run);
+    if (run.fresh)
+      fresh_start(run);
+    else
+      restart(run);
+    common_setup(run);
+    time_loop(run);
+    out.flush();
+    return 0;
+  } catch (const Stop& e) {
+    out.flush();
+    if (*e.what() != '\0') err << "qeln: " << e.what() << '\n';
+    return e.status;
+  }
+}
+
+int run_command(int argc, const char* const argv[], std::istream& in, std::ostream& out,
+                std::ostream& err) {
+  if (argc <= 1) return run(in, out, err);
+  const std::string arg = argv[1];
+  if (argc == 2 && arg == "--help") {
+    out << kUsage;
+    return 0;
+  }
+  if (argc == 2 && arg == "--version") {
+    out << "qeln " << QEL_VERSION << '\n';
+    return 0;
+  }
+  const bool known = arg == "--help" || arg == "--version";
+  err << "qeln: unexpected argument '" << (known ? argv[2] : argv[1]) << "'\n"
+      << "usage: qeln [--help | --version]\n";
+  return 2;
 }
 
 }  // namespace qel

@@ -12,4 +12,10 @@ namespace qel {
 // error.
 int run(std::istream& in, std::ostream& out, std::ostream& err);
 
+// The program's command line: no argument runs the model (run above);
+// --help prints the usage text and --version the version on `out` (status
+// 0); anything else is a usage error on `err` (status 2).
+int run_command(int argc, const char* const argv[], std::istream& in, std::ostream& out,
+                std::ostream& err);
+
 }  // namespace qel

@@ -1,0 +1,228 @@
+#include "driver/namelist.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+namespace qel {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool is_name_char(char c) {
+  const char u = upper(c);
+  return (u >= 'A' && u <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether `word` (upper case) stands at `pos` of `line` in any letter case,
+// followed by the line end or a character that cannot continue a name.
+bool word_at(const std::string& line, std::size_t pos, std::string_view word) {
+  if (line.size() - pos < word.size()) return false;
+  for (std::size_t k = 0; k < word.size(); ++k)
+    if (upper(line[pos + k]) != word[k]) return false;
+  const std::size_t after = pos + word.size();
+  return after == line.size() || !is_name_char(line[after]);
+}
+
+// Position just after the "$F" or "&F" that opens the group, or npos.
+std::size_t group_start(const std::string& line) {
+  for (std::size_t k = 0; k < line.size(); ++k)
+    if ((line[k] == '$' || line[k] == '&') && word_at(line, k + 1, "F")) return k + 2;
+  return std::string::npos;
+}
+
+std::string valid_names() {
+  std::string s;
+  for (std::string_view n : kParNames) {
+    if (!s.empty()) s += ", ";
+    s += n;
+  }
+  return s;
+}
+
+// The text from `pos` up to the next blank, comma or line end, for messages.
+std::string word_from(const std::string& line, std::size_t pos) {
+  std::size_t end = pos;
+  while (end < line.size() && !is_blank(line[end]) && line[end] != ',') ++end;
+  return line.substr(pos, end - pos);
+}
+
+}  // namespace
+
+void write_namelist(std::ostream& out, const Par& par) {
+  out << "&F\n";
+  for (int k = 0; k < kNamelistSize; ++k)
+    out << ' ' << kParNames[std::size_t(k)] << '=' << list_real(par.*kParMembers[std::size_t(k)])
+        << ",\n";
+  out << " /\n";
+}
+
+// The group is parsed into a copy and committed only when it has been read
+// to its end, so a faulty group changes nothing.
+void read_namelist(ListReader& in, Par& par) {
+  std::string line;
+  std::size_t pos = std::string::npos;
+  while (pos == std::string::npos) {
+    if (!in.getline(line))
+      throw Stop(2, in.source() + " holds no group F: end of input before $F or &F");
+    pos = group_start(line);
+  }
+
+  // Skips blanks (and commas when they may separate assignments) over line
+  // ends; false at the end of input.
+  auto skip = [&](bool commas) {
+    for (;;) {
+      while (pos < line.size() && (is_blank(line[pos]) || (commas && line[pos] == ','))) ++pos;
+      if (pos < line.size()) return true;
+      if (!in.getline(line)) return false;
+      pos = 0;
+    }
+  };
+  auto need = [&](bool commas, std::string_view expected) {
+    if (!skip(commas))
+      throw Stop(2, in.source() + ": end of input after line " + std::to_string(in.line_number()) +
+                        " inside group F, expected " + std::string(expected));
+  };
+
+  Par work = par;
+  for (;;) {
+    need(true, "a name = value assignment, / or $END");
+    const char c = line[pos];
+    if (c == '/') break;
+    if (c == '$' || c == '&') {
+      if (word_at(line, pos + 1, "END")) break;
+      throw in.error("expected / or $END to close group F, found \"" + word_from(line, pos) + "\"");
+    }
+
+    const std::size_t start = pos;
+    while (pos < line.size() && is_name_char(line[pos])) ++pos;
+    const std::string name = line.substr(start, pos - start);
+    if (name.empty())
+      throw in.error("expected a member name of group F, found \"" + word_from(line, start) + "\"");
+    std::string key = name;
+    for (char& ch : key) ch = upper(ch);
+    int member = -1;
+    for (int k = 0; k < kNamelistSize; ++k)
+      if (kParNames[std::size_t(k)] == key) member = k;
+    if (member < 0)
+      throw in.error("unknown name \"" + name + "\" in group F; the names are " + valid_names());
+
+    need(false, "= after " + name);
+    if (line[pos] != '=')
+      throw in.error("expected = after " + name + ", found \"" + word_from(line, pos) + "\"");
+    ++pos;
+    need(false, "a real constant for " + name);
+
+    // A value ends at a blank, a comma, the slash or dollar that may close
+    // the group, or the line end.
+    const std::size_t vstart = pos;
+    while (pos < line.size() && !is_blank(line[pos]) && line[pos] != ',' && line[pos] != '/' &&
+           line[pos] != '$' && line[pos] != '&')
+      ++pos;
+    const std::string value = line.substr(vstart, pos - vstart);
+    double v = 0.0;
+    const RealText r = parse_real(value, v);
+    if (r != RealText::ok)
+      throw in.error("expected a real constant" +
+                     std::string(r == RealText::too_large ? " within the range of a double" : "") +
+                     " for " + name + ", found \"" +
+                     (value.empty() ? line.substr(vstart, 1) : value) + "\"");
+    work.*kParMembers[std::size_t(member)] = v;
+  }
+  par = work;
+}
+
+namespace {
+
+// Replaces the file at `path` with `text`: written to a temporary file in the
+// same directory, flushed to disk and renamed over the target, so a failure
+// leaves the previous file whole. The new file keeps the mode of the old one.
+void replace_file(const std::string& path, const std::string& text) {
+  std::string tmp = path + ".XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) throw Stop(2, "cannot write " + path + ": " + std::strerror(errno));
+
+  auto fail = [&](int err, bool open) {
+    if (open) close(fd);
+    unlink(tmp.c_str());
+    throw Stop(2, "cannot write " + path + ": " + std::strerror(err));
+  };
+
+  struct stat st;
+  mode_t mode;
+  if (stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (fchmod(fd, mode) != 0) fail(errno, true);
+
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno, true);
+    }
+    done += std::size_t(n);
+  }
+  if (fsync(fd) != 0) fail(errno, true);
+  if (close(fd) != 0) fail(errno, false);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno, false);
+}
+
+}  // namespace
+
+void change(State& s, int iread, ListReader& in, std::ostream& out) {
+  std::string dir = s.dirnam;
+  while (!dir.empty() && dir.back() == ' ') dir.pop_back();
+  const std::string path = dir + "/qel.input";
+
+  // A fresh start takes its parameters from the file; nothing is created when
+  // it is missing.
+  if (iread == 1) {
+    errno = 0;
+    std::ifstream file(path);
+    if (!file)
+      throw Stop(2, path + " holds no group F: cannot open it (" +
+                        (errno != 0 ? std::strerror(errno) : "unknown reason") + ")");
+    ListReader rd(file, path);
+    read_namelist(rd, s.par);
+  }
+
+  for (;;) {
+    write_record(out, Record() << " current parameters are:");
+    write_namelist(out, s.par);
+    write_record(out, Record() << " do you want to change any parameters?");
+    write_record(out, Record() << " for 'yes, and rewrite qel.input': 2 , "
+                                  "'yes, but do not rewrite qel.input:' 1, 'no:' 0");
+    out.flush();
+    const std::int32_t ians = read_integer(in, "the answer 2, 1 or 0");
+    if (ians == 0) break;
+
+    write_record(out, Record() << " enter changes with: (space)$f example=1.0, etc=2. $end");
+    out.flush();
+    read_namelist(in, s.par);
+    if (ians == 2) {
+      std::ostringstream text;
+      write_namelist(text, s.par);
+      replace_file(path, text.str());
+    }
+  }
+}
+
+}  // namespace qel
