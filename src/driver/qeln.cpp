@@ -18,7 +18,9 @@
 #include "driver/namelist.hpp"
 #include "driver/start.hpp"
 #include "driver/state.hpp"
+#include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
+#include "vorticity/vorticity.hpp"
 
 namespace qel {
 
@@ -119,8 +121,12 @@ void common_setup(Run& run) {
 
   utop(s.fields.visc, s.fields.viscp);
 
-  // Poisson set-up from the grid, once per run: prepare(s), then the
-  // one-time set-up of the cyclic-reduction solver, poisson_setup(s).
+  // Poisson set-up from the grid, once per run, and the roots of the
+  // cyclic reduction; the vorticity core must not solve without its roots.
+  prepare(s);
+  if (const int code = poisson_setup(s); code != 0 && par.USEPRIM == 0.0)
+    throw Stop(1, "the set-up of the Poisson solver failed with error code " +
+                      std::to_string(code) + ": " + solver_error_text(code));
 
   run.ilo = band_low(s.basic.r);
   run.ihi = band_high(s.basic.r);
@@ -138,10 +144,8 @@ void common_setup(Run& run) {
 // One step of the dynamics that USEPRIM selects: 0 the stream-function/
 // vorticity core, > 0 the primitive-variable core, < 0 none (the time then
 // advances by the DT given).
-void step_core(State& s, [[maybe_unused]] int knew, [[maybe_unused]] int kold,
-               [[maybe_unused]] int kolder, [[maybe_unused]] std::int32_t nstep) {
-  if (s.par.USEPRIM == 0.0)
-    throw Stop(1, "the stream-function/vorticity core (USEPRIM = 0) is not built yet");
+void step_core(State& s, int knew, int kold, int kolder, std::int32_t nstep) {
+  if (s.par.USEPRIM == 0.0) stmvor(s, knew, kold, kolder, nstep);
   if (s.par.USEPRIM > 0.0)
     throw Stop(1, "the primitive-variable core (USEPRIM > 0) is not built yet");
 }
