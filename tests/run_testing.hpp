@@ -68,8 +68,10 @@ class Experiment {
     s->par.TIME = 0.0;
     return s;
   }
+  // A restart dump, and the history a restart appends to.
   void write_state(const State& s, std::int64_t stamp) const {
     write_dump(s, dump_name(dir(), stamp));
+    if (!std::filesystem::exists(history_name(dir()))) History().create(history_name(dir()), s.par);
   }
 
   std::vector<std::int64_t> stamps() const {
