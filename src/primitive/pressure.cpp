@@ -1,6 +1,6 @@
 #include <cmath>
-#include <ostream>
 
+#include "driver/console.hpp"
 #include "primitive/primitive.hpp"
 
 namespace qel {
@@ -76,7 +76,7 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax) {
   // many sweeps to reach the hydrostatic and dynamic balance.
   std::int32_t sweeps;
   if (s.par.TIME == 0.0) {
-    *s.out << " first time in pressure solver, using pit=1000\n";
+    write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
     sweeps = 1000;
   } else {
     sweeps = to_int(s.par.PIT);
