@@ -119,6 +119,15 @@ inline double integral(const State& s, const Field& f) {
   return sum;
 }
 
+// A Gaussian buoyancy anomaly b' = amp exp(-((r-r0)^2 + (z-z0)^2)/a^2).
+inline void add_thermal(State& s, double amp, double r0, double z0, double a) {
+  for (int j = 1; j <= NR; ++j)
+    for (int i = 1; i <= NR; ++i) {
+      const double dr = s.basic.r(i) - r0, dz = s.basic.z(j) - z0;
+      s.fields.b(i, j) += amp * std::exp(-(dr * dr + dz * dz) / (a * a));
+    }
+}
+
 inline double max_abs(const Field& f) {
   double m = 0.0;
   for (double x : f.a) m = std::max(m, std::abs(x));

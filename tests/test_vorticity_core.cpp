@@ -25,15 +25,6 @@ Params core_parameters(const Params& changes = {}) {
   return p;
 }
 
-// A Gaussian buoyancy anomaly b' = amp exp(-((r-r0)^2 + (z-z0)^2)/a^2).
-void add_thermal(State& s, double amp, double r0, double z0, double a) {
-  for (int j = 1; j <= NR; ++j)
-    for (int i = 1; i <= NR; ++i) {
-      const double dr = s.basic.r(i) - r0, dz = s.basic.z(j) - z0;
-      s.fields.b(i, j) += amp * std::exp(-(dr * dr + dz * dz) / (a * a));
-    }
-}
-
 // Lamb-Oseen swirl of circulation g and core radius a: g/(2 pi r) (1 - exp(-r^2/a^2)).
 double lamb_oseen(double g, double a, double r) {
   if (r == 0.0) return 0.0;
