@@ -16,15 +16,13 @@
 #include "driver/diagnostics.hpp"
 #include "driver/files.hpp"
 #include "driver/namelist.hpp"
+#include "driver/start.hpp"
 #include "driver/state.hpp"
 #include "grid/grid.hpp"
 
 namespace qel {
 
 namespace {
-
-// Single-precision pi widened to double: the body-force shape uses it.
-constexpr double kPiSingle = 3.1415927410125732;
 
 // What the driver keeps beside the model state for one run.
 struct Run {
@@ -86,24 +84,7 @@ void fresh_start(Run& run) {
   // The header records TIME as given, before it is reset below.
   run.header = par;
 
-  Fields& f = s.fields;
-  const Array1<NR>& r = s.basic.r;
-  for (int j = 1; j <= NR; ++j) {
-    const double z = s.basic.z(j);
-    const double step = 1.0 / (1.0 + std::exp(par.BSMOOTH * (par.BINTERFACE - z)));
-    for (int i = 1; i <= NR; ++i) {
-      f.b(i, j) = step;
-      f.v(i, j) = 0.0;
-      f.u(i, j) = 0.0;
-      f.w(i, j) = 0.0;
-      f.psi(i, j) = 0.0;
-      f.zeta(i, j) = 0.0;
-      const double x = r(i) / par.BDFRX;
-      const double y = (z - par.BDFZ) / par.BDFRZ;
-      const double rho = std::sqrt(x * x + y * y);
-      f.bdf(i, j) = rho < 1.0 ? 0.25 * (1.0 + std::cos(kPiSingle * rho)) / par.BDFRZ : 0.0;
-    }
-  }
+  fresh_fields(s);
   par.TIME = 0.0;
 }
 
@@ -122,12 +103,7 @@ void restart(Run& run) {
 void common_setup(Run& run) {
   State& s = run.s;
   Par& par = s.par;
-  // REI in the body of the domain, rising linearly over the top half unit of
-  // height to REIT at z = HITE.
-  for (int j = 1; j <= NR; ++j) {
-    const double top = 2.0 * par.REIT * (s.basic.z(j) + 0.5 - par.HITE);
-    for (int i = 1; i <= NR; ++i) s.fields.visc(i, j) = top > par.REI ? top : par.REI;
-  }
+  viscosity_profile(s);
 
   write_record(run.out, Record() << " time=" << par.TIME << " enter tstop,tdump,tdiag");
   run.con.begin();
