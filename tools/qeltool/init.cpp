@@ -126,15 +126,11 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
       throw Stop(2, "key " + kv.key + " must be positive, found " + kv.value);
   }
 
-  // A restart continues the history of the run, so the history of this new
-  // start is written too. Earlier files of the experiment are replaced only
-  // on request.
+  // An earlier dump of the experiment is replaced only on request.
   const std::string name = dump_name(dir, stamp);
-  const std::string hist = history_name(dir);
   struct stat st {};
-  for (const std::string& file : {name, hist})
-    if (!force && ::stat(file.c_str(), &st) == 0)
-      throw Stop(2, file + " exists; remove it or pass --force to replace it");
+  if (!force && ::stat(name.c_str(), &st) == 0)
+    throw Stop(2, name + " exists; remove it or pass --force to replace it");
 
   // The fresh start of the driver: parameters from qel.input, the grid, the
   // history header (TIME as read), the fields, TIME reset, the viscosity.
@@ -154,13 +150,21 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
 
   recipe->add(*s, values);
   write_dump(*s, name);
-  History h;
-  h.create(hist, header);
+  // A restart continues the history of its run, so a directory without one
+  // gets the history of this fresh start: the parameter header. An existing
+  // history is left as it is; the restart appends to it.
+  const std::string hist = history_name(dir);
+  const bool new_history = ::stat(hist.c_str(), &st) != 0;
+  if (new_history) {
+    History h;
+    h.create(hist, header);
+  }
 
   out << "wrote " << name << ": " << recipe->name;
   for (std::size_t m = 0; m < values.size(); ++m)
     out << ' ' << recipe->keys[m].name << '=' << shortest(values[m]);
-  out << "; wrote a new " << hist << '\n';
+  if (new_history) out << "; wrote " << hist << " with the parameter header";
+  out << '\n';
   return 0;
 }
 

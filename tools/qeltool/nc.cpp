@@ -132,7 +132,7 @@ class NcFile {
 
 struct Entry {
   std::string name;
-  double time;
+  double time, dt;
 };
 
 }  // namespace
@@ -157,7 +157,7 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
       if (!why.empty())
         throw Stop(2, args[1] + " and " + args[n] + " are not dumps of one run: " + why);
     }
-    entries.push_back({args[n], d.par.TIME});
+    entries.push_back({args[n], d.par.TIME, d.par.DT});
   }
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry& a, const Entry& b) { return a.time < b.time; });
@@ -180,8 +180,11 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
   f.text(NC_GLOBAL, "comment",
          "All quantities are non-dimensional model units. The global attributes TIME to EXTRA4 "
          "are the run parameters (namelist group F); TIME and DT are those of the first time.");
+  Par shown = par;
+  shown.TIME = entries.front().time;
+  shown.DT = entries.front().dt;
   for (std::size_t k = 0; k < kParNames.size(); ++k)
-    f.number(NC_GLOBAL, std::string(kParNames[k]).c_str(), par.*kParMembers[k]);
+    f.number(NC_GLOBAL, std::string(kParNames[k]).c_str(), shown.*kParMembers[k]);
 
   const int d_time = f.dim("time", entries.size());
   const int d_z = f.dim("z", NR);
