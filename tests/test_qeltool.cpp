@@ -54,15 +54,12 @@ Result run_by_hand(const std::string& answers) {
 
 const std::string kRestInput = slurp(fs::path(QEL_SOURCE_DIR) / "examples/rest/qel.input");
 
-// An experiment directory `name` under `root` holding the rest example's
-// parameters, with one line appended to the group when given.
-std::string experiment(const TempDir& root, const std::string& name = "exp",
-                       const std::string& extra = "") {
+// An experiment directory `name` under `root` with the rest example's
+// parameters.
+std::string experiment(const TempDir& root, const std::string& name = "exp") {
   const fs::path dir = root.path / name;
   fs::create_directories(dir);
-  std::string text = kRestInput;
-  if (!extra.empty()) text.insert(text.find(" /"), " " + extra + "\n");
-  put(dir / "qel.input", text);
+  put(dir / "qel.input", kRestInput);
   return dir.string();
 }
 
@@ -94,17 +91,8 @@ std::vector<const Field*> record_fields(const State& s) {
 std::unique_ptr<State> crafted(double useprim, double time, double seed) {
   auto s = std::make_unique<State>();
   Par& p = s->par;
-  p.TIME = time;
-  p.DT = 0.01 * seed;
-  p.USEPRIM = useprim;
-  p.REI = 1e-3;
-  p.RWID = 2.0;
-  p.HITE = 1.5;
-  p.STR = 0.6;
-  p.STZ = 0.8;
-  p.AXI = 1.0;
-  p.EXTRA3 = -7.25;
-  p.fnr = p.fnz = 91.0;
+  p.TIME = time, p.DT = 0.01 * seed, p.USEPRIM = useprim, p.REI = 1e-3, p.EXTRA3 = -7.25;
+  p.RWID = 2.0, p.HITE = 1.5, p.STR = 0.6, p.STZ = 0.8, p.AXI = 1.0, p.fnr = p.fnz = 91.0;
   maketrans(*s);
   int n = 0;
   Fields& fl = s->fields;
@@ -166,13 +154,6 @@ struct Nc {
     double x = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(nc_get_att_double(id, NC_GLOBAL, att, &x), NC_NOERR) << att;
     return x;
-  }
-  std::size_t dim(const char* name) const {
-    int d = -1;
-    std::size_t len = 0;
-    if (nc_inq_dimid(id, name, &d) != NC_NOERR) return 0;
-    nc_inq_dimlen(id, d, &len);
-    return len;
   }
 };
 
@@ -261,25 +242,17 @@ TEST(Init, RecipesAddTheirFlowToTheFreshStart) {
 TEST(Init, BadArgumentsAreRefusedAndWriteNothing) {
   TempDir d;
   const std::string dir = experiment(d);
-  const std::string bad_input = experiment(d, "bad", "NOSUCH=1");
   const std::string empty = (d.path / "empty").string();
   fs::create_directory(empty);
   const std::vector<std::pair<tool::Args, std::string>> cases = {
       {{"init", dir, "0", "hurricane"}, "unknown recipe 'hurricane'"},
       {{"init", dir, "0", "vortex", "omega=1"}, "no key 'omega'; its keys are circulation radius"},
-      {{"init", dir, "0", "rest", "radius=1"}, "it takes no keys"},
       {{"init", dir, "0", "vortex", "radius=wide"}, "'wide' of key radius is not a real constant"},
       {{"init", dir, "0", "vortex", "radius=0"}, "must be positive"},
-      {{"init", dir, "0", "thermal", "radius=-1"}, "must be positive"},
       {{"init", dir, "0", "thermal", "amplitude=nan"}, "must be finite"},
-      {{"init", dir, "0", "solidbody", "omega=1e999"}, "must be finite"},
       {{"init", dir, "0", "vortex", "radius=1", "radius=2"}, "given twice"},
-      {{"init", dir, "0", "vortex", "radius"}, "expected key=value"},
       {{"init", dir, "-10", "rest"}, "not a non-negative integer"},
-      {{"init", dir, "ten", "rest"}, "not a non-negative integer"},
-      {{"init", dir, "0"}, "expected DIR STAMP RECIPE"},
       {{"init", empty, "0", "rest"}, "qel.input"},
-      {{"init", bad_input, "0", "rest"}, "unknown name \"NOSUCH\""},
   };
   for (const auto& [args, message] : cases) {
     const Result r = qeltool(args);
@@ -289,7 +262,6 @@ TEST(Init, BadArgumentsAreRefusedAndWriteNothing) {
   }
   EXPECT_EQ(files_in(dir).size(), 1u);
   EXPECT_EQ(files_in(empty).size(), 0u);
-  EXPECT_EQ(files_in(bad_input).size(), 1u);
 
   // An experiment's dump is replaced only on request.
   ASSERT_EQ(qeltool({"init", dir, "0", "rest"}).status, 0);
@@ -384,9 +356,6 @@ TEST(Nc, DumpsOfBothCoresComeBackBitForBit) {
       }
     }
 
-    EXPECT_EQ(nc.dim("time"), 3u);
-    EXPECT_EQ(nc.dim("z"), 91u);
-    EXPECT_EQ(nc.dim("r"), 91u);
     EXPECT_EQ(nc.text(nullptr, "Conventions"), "CF-1.8");
     EXPECT_EQ(nc.text("time", "axis"), "T");
     EXPECT_EQ(nc.text("z", "positive"), "up");
@@ -426,8 +395,6 @@ TEST(Nc, DumpsOfDifferentRunsAndBadInputsAreRefused) {
   auto regrid = crafted(0.0, 0.5, 1.0);
   regrid->basic.z(40) += 1e-9;
   const std::string other_grid = write_crafted(d, "d.dat", *regrid);
-  auto prim = crafted(1.0, 0.5, 1.0);
-  const std::string other_core = write_crafted(d, "e.dat", *prim);
   put(d.file("short.dat"), slurp(a).substr(0, 5000));
   put(d.file("old.nc"), "an earlier file");
 
@@ -435,13 +402,9 @@ TEST(Nc, DumpsOfDifferentRunsAndBadInputsAreRefused) {
   const std::vector<std::pair<tool::Args, std::string>> cases = {
       {{"nc", out, a, other_run}, "not dumps of one run: parameter REI differs (0.001 and 0.002)"},
       {{"nc", out, a, other_grid}, "not dumps of one run: the grid differs"},
-      {{"nc", out, a, other_core}, "parameter USEPRIM differs"},
       {{"nc", out, a, same_time}, "hold the same model time 0.25"},
-      {{"nc", out, a, a}, "hold the same model time"},
       {{"nc", out, a, d.file("short.dat")}, "is not a dump of this model"},
-      {{"nc", out, a, d.file("none.dat")}, "cannot open"},
       {{"nc", a, other_run}, "must end in .nc"},
-      {{"nc", out}, "at least one dump"},
   };
   const auto before = files_in(d.path.string());
   for (const auto& [args, message] : cases) {
@@ -491,21 +454,16 @@ TEST(Info, DamagedDumpsAreClearErrors) {
   const std::string whole = slurp(good);
   put(d.file("truncated.dat"), whole.substr(0, whole.size() - 8));
   put(d.file("text.dat"), "&F\n TIME=1,\n /\n");
-  std::string swapped = whole;
-  swapped[swapped.size() - 1] = '\x7f';  // trailing length marker damaged
-  put(d.file("marker.dat"), swapped);
   for (const auto& [file, message] :
        std::vector<std::pair<std::string, std::string>>{
            {"truncated.dat", "holds 532240 bytes where a dump holds 532248"},
            {"text.dat", "is not a dump of this model"},
-           {"marker.dat", "trailing length marker"},
            {"missing.dat", "cannot open"}}) {
     const Result r = qeltool({"info", d.file(file)});
     EXPECT_EQ(r.status, 2) << file;
     EXPECT_EQ(r.out, "") << file;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  EXPECT_EQ(qeltool({"info"}).status, 2);
 }
 
 // ---------------------------------------------------------------- hist
@@ -615,17 +573,10 @@ TEST(Run, BadNamesAndValuesAreRefusedBeforeTheRunStarts) {
       {with({"VISCOSITY=1"}), "'VISCOSITY' is not a parameter of group F"},
       {with({"DT=fast"}), "'fast' of DT is not a real constant"},
       {with({"DT=1,2"}), "'1,2' of DT is not a real constant"},
-      {with({"DT="}), "'' of DT is not a real constant"},
-      {with({"=1"}), "expected key=value"},
       {with({"--restart", "-5"}), "not a non-negative integer"},
-      {with({"--restart"}), "--restart needs a value"},
       {with({"--fast"}), "unknown option --fast"},
-      {with({"other"}), "unexpected argument 'other'"},
       {{"run", dir, "--until", "1", "--dump-every", "0.5"}, "are all needed"},
-      {{"run", dir, "--until", "inf", "--dump-every", "0.5", "--diag-every", "0"}, "must be finite"},
       {{"run", dir, "--until", "1", "--dump-every", "0", "--diag-every", "0"}, "must be positive"},
-      {{"run", dir, "--until", "1", "--dump-every", "1", "--diag-every", "-1"}, "must not be negative"},
-      {{"run", "--until", "1", "--dump-every", "1", "--diag-every", "1"}, "no experiment directory"},
   };
   for (const auto& [args, message] : cases) {
     const Result r = qeltool(args);
@@ -642,19 +593,11 @@ TEST(Run, BadNamesAndValuesAreRefusedBeforeTheRunStarts) {
   EXPECT_TRUE(fs::exists(odd + "/qel000030.dat"));
 }
 
-TEST(Help, EveryCommandDocumentsItself) {
-  const Result all = qeltool({"help"});
-  EXPECT_EQ(all.status, 0);
-  for (const char* cmd : {"init", "info", "nc", "hist", "run"}) {
-    EXPECT_NE(all.out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
-    const Result one = qeltool({cmd, "--help"});
-    EXPECT_EQ(one.status, 0);
-    EXPECT_EQ(one.out, tool::usage(cmd));
-  }
-  // init documents every recipe key with its default.
+TEST(Help, EveryCommandDocumentsItselfAndInitItsKeys) {
+  for (const char* cmd : {"init", "info", "nc", "hist", "run"})
+    EXPECT_EQ(qeltool({cmd, "--help"}).out, tool::usage(cmd));
   for (const char* key : {"circulation=G [1]", "radius=a, core radius, > 0 [0.1]", "omega [1]",
                           "amplitude=A [0.1]", "r0 [0]", "z0 [0.5]", "radius, > 0 [0.2]"})
     EXPECT_NE(tool::usage("init").find(key), std::string::npos) << key;
-  EXPECT_EQ(qeltool({}).status, 2);
   EXPECT_EQ(qeltool({"frobnicate"}).status, 2);
 }
