@@ -441,3 +441,13 @@ TEST(CommandLine, HelpVersionAndUsageErrors) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out.rfind("  enter directory", 0), 0u);
 }
+
+TEST(Errors, ATimeThatCannotAdvanceStopsInsteadOfRunningForEver) {
+  for (const char* dt : {"0", "-0.5"}) {
+    Experiment e(Params{{"DT", dt}});
+    const Result r = e.run("-1\n0\n5 1 1\n");
+    EXPECT_EQ(r.status, 1) << dt;
+    EXPECT_NE(r.err.find("the model time does not advance"), std::string::npos) << r.err;
+    EXPECT_EQ(e.dumps().size(), 1u);
+  }
+}

@@ -61,7 +61,8 @@ std::string experiment_directory(std::string name) {
   return name;
 }
 
-// A: the directory and the restart stamp; a negative stamp starts fresh.
+// Start-up dialogue: the directory and the restart stamp; a negative stamp
+// starts fresh.
 void start_dialogue(Run& run) {
   write_record(run.out, Record() << " enter directory for input/output of files (e.g. 'myexp'):");
   run.s.dirnam = experiment_directory(read_text(run.con, "the experiment directory"));
@@ -71,8 +72,8 @@ void start_dialogue(Run& run) {
   run.fresh = run.istamp < 0;
 }
 
-// B: parameters from "qel.input" and the dialogue, the grid, the initial
-// fields: a smoothed buoyancy step in height, fluid at rest, and a
+// Fresh start: parameters from "qel.input" and the dialogue, the grid, the
+// initial fields: a smoothed buoyancy step in height, fluid at rest, and a
 // raised-cosine body force centred on the axis at height BDFZ.
 void fresh_start(Run& run) {
   State& s = run.s;
@@ -88,7 +89,7 @@ void fresh_start(Run& run) {
   par.TIME = 0.0;
 }
 
-// C: the state of a dump, the history continued, the parameters offered for
+// Restart: the state of a dump, the history continued, the parameters offered for
 // editing, the grid rebuilt from them.
 void restart(Run& run) {
   State& s = run.s;
@@ -98,8 +99,8 @@ void restart(Run& run) {
   maketrans(s);
 }
 
-// D: viscosity, the run's end time and intervals, cell viscosity, solver
-// set-up, counters.
+// Set-up common to both starts: viscosity, the run's end time and
+// intervals, cell viscosity, solver set-up, counters.
 void common_setup(Run& run) {
   State& s = run.s;
   Par& par = s.par;
@@ -171,7 +172,15 @@ void write_diagnostic(Run& run) {
   run.hist.line(line);
 }
 
-// E: steps until the model time reaches tstop; at least one step.
+// A double as the records show it, without the padding of its field.
+std::string list_real_trimmed(double x) {
+  std::string t = list_real(x);
+  t.erase(0, t.find_first_not_of(' '));
+  t.erase(t.find_last_not_of(' ') + 1);
+  return t;
+}
+
+// The time loop: steps until the model time reaches tstop; at least one.
 void time_loop(Run& run) {
   State& s = run.s;
   Par& par = s.par;
@@ -196,7 +205,14 @@ void time_loop(Run& run) {
       write_diagnostic(run);
       run.tacc = 0.0;
     }
-  } while (!(par.TIME >= run.tstop));
+    // A step that does not advance the time (DT <= 0 without a core, or a
+    // time too large for DT to change it) would repeat for ever.
+    if (!(par.TIME > t0) && par.TIME < run.tstop)
+      throw Stop(1, "the model time does not advance (TIME = " + list_real_trimmed(par.TIME) +
+                        " after a step DT = " + list_real_trimmed(par.DT) +
+                        "), so tstop = " + list_real_trimmed(run.tstop) + " cannot be reached");
+    // The run ends at tstop, and at once when the comparison is unordered.
+  } while (par.TIME < run.tstop);
 }
 
 constexpr const char* kUsage =
