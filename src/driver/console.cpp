@@ -1,5 +1,6 @@
 #include "driver/console.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -172,19 +173,17 @@ RealText parse_real(std::string_view t, double& v) {
   double mag = 0.0;
   const auto [ptr, ec] = std::from_chars(norm.data(), norm.data() + norm.size(), mag);
   if (ec == std::errc::result_out_of_range) {
-    // Decimal order of magnitude of the constant decides between overflow
-    // and underflow to zero.
+    // Beyond the range of a double: the decimal order of the leading digit
+    // tells overflow from underflow to zero.
     const std::string_view m = t.substr(0, mantissa_end);
-    long long order = 0;
-    std::size_t first = m.find_first_of("123456789");
-    const std::size_t point = m.find('.') == std::string_view::npos ? m.size() : m.find('.');
-    if (first == std::string_view::npos) {
-      mag = 0.0;
-    } else {
-      order = first < point ? (long long)(point - first) - 1 : -(long long)(first - point);
+    const std::size_t first = m.find_first_of("123456789");
+    const std::size_t point = std::min(m.find('.'), m.size());
+    if (first != std::string_view::npos) {
+      const long long order =
+          first < point ? (long long)(point - first) - 1 : -(long long)(first - point);
       if (order + exp10 > 0) return RealText::too_large;
-      mag = 0.0;
     }
+    mag = 0.0;
   } else if (ec != std::errc() || ptr != norm.data() + norm.size()) {
     return RealText::not_real;
   }
@@ -193,14 +192,18 @@ RealText parse_real(std::string_view t, double& v) {
 }
 
 bool parse_integer(std::string_view t, std::int32_t& v) {
-  if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-  if (t.empty() || (t[0] == '-' && t.size() == 1)) return false;
-  for (std::size_t k = t[0] == '-' ? 1 : 0; k < t.size(); ++k)
-    if (!is_digit(t[k])) return false;
-  std::int32_t n = 0;
-  const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
-  if (ec != std::errc() || ptr != t.data() + t.size()) return false;
-  v = n;
+  const bool neg = !t.empty() && t[0] == '-';
+  if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
+  if (t.empty()) return false;
+  long long n = 0;
+  for (char c : t) {
+    if (!is_digit(c)) return false;
+    if (n <= 2147483648LL) n = n * 10 + (c - '0');  // saturates above the int32 range
+  }
+  if (neg) n = -n;
+  if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
+    return false;
+  v = static_cast<std::int32_t>(n);
   return true;
 }
 

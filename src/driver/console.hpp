@@ -4,8 +4,9 @@
 // Output record: one leading blank, then the items; a text item as it stands,
 // a double as a 25-character field, an int32 as an 11-character field. Items
 // after the first are preceded by a separator blank, except a text item that
-// follows another text item. Input: each read statement starts at the next line and
-// takes items separated by blanks, commas or line ends; a slash ends it early.
+// follows another text item. Input: each read statement starts at the next
+// line and takes items separated by blanks, one comma or line ends; a slash
+// ends it early. Two commas in a row (an empty item) are refused.
 #pragma once
 
 #include <cstdint>

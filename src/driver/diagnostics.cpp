@@ -1,5 +1,6 @@
 #include "driver/diagnostics.hpp"
 
+#include <cmath>
 #include <limits>
 
 namespace qel {
@@ -58,6 +59,14 @@ int band_high(const Array1<NR>& r) {
   for (int i = 1; i <= NR; ++i)
     if (r(i) >= 1.0) return i;
   return NR;
+}
+
+bool holds_nan(const State& s) {
+  const Fields& f = s.fields;
+  for (const Field* a : {&f.b, &f.zeta, &f.psi, &f.u, &f.v, &f.w})
+    for (double x : a->a)
+      if (std::isnan(x)) return true;
+  return false;
 }
 
 }  // namespace qel

@@ -25,4 +25,7 @@ double bpres(State& s, int ilo, int ihi);
 int band_low(const Array1<NR>& r);
 int band_high(const Array1<NR>& r);
 
+// True when any prognostic or diagnosed field (b, zeta, psi, u, v, w) holds a NaN.
+bool holds_nan(const State& s);
+
 }  // namespace qel

@@ -1,6 +1,7 @@
 #include "driver/qeln.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -16,9 +17,12 @@
 #include "driver/diagnostics.hpp"
 #include "driver/files.hpp"
 #include "driver/namelist.hpp"
+#include "driver/progress.hpp"
 #include "driver/start.hpp"
 #include "driver/state.hpp"
+#include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
+#include "vorticity/vorticity.hpp"
 
 namespace qel {
 
@@ -42,6 +46,11 @@ struct Run {
   double tacc = 0.0;
   int ilo = 0, ihi = NR;
   History hist;
+
+  // The model time of the first diagnostic line or dump at which the fields
+  // held a NaN; the run then ends with a model-stop status.
+  bool nan_seen = false;
+  double nan_since = 0.0;
 };
 
 // The directory as typed, trailing blanks dropped; it must exist, the
@@ -119,8 +128,12 @@ void common_setup(Run& run) {
 
   utop(s.fields.visc, s.fields.viscp);
 
-  // Poisson set-up from the grid, once per run: prepare(s), then the
-  // one-time set-up of the cyclic-reduction solver, poisson_setup(s).
+  // Poisson set-up from the grid, once per run, and the roots of the
+  // cyclic reduction; the vorticity core must not solve without its roots.
+  prepare(s);
+  if (const int code = poisson_setup(s); code != 0 && par.USEPRIM == 0.0)
+    throw Stop(1, "the set-up of the Poisson solver failed with error code " +
+                      std::to_string(code) + ": " + solver_error_text(code));
 
   run.ilo = band_low(s.basic.r);
   run.ihi = band_high(s.basic.r);
@@ -138,10 +151,8 @@ void common_setup(Run& run) {
 // One step of the dynamics that USEPRIM selects: 0 the stream-function/
 // vorticity core, > 0 the primitive-variable core, < 0 none (the time then
 // advances by the DT given).
-void step_core(State& s, [[maybe_unused]] int knew, [[maybe_unused]] int kold,
-               [[maybe_unused]] int kolder, [[maybe_unused]] std::int32_t nstep) {
-  if (s.par.USEPRIM == 0.0)
-    throw Stop(1, "the stream-function/vorticity core (USEPRIM = 0) is not built yet");
+void step_core(State& s, int knew, int kold, int kolder, std::int32_t nstep) {
+  if (s.par.USEPRIM == 0.0) stmvor(s, knew, kold, kolder, nstep);
   if (s.par.USEPRIM > 0.0)
     throw Stop(1, "the primitive-variable core (USEPRIM > 0) is not built yet");
 }
@@ -181,7 +192,7 @@ std::string list_real_trimmed(double x) {
 }
 
 // The time loop: steps until the model time reaches tstop; at least one.
-void time_loop(Run& run) {
+void time_loop(Run& run, Progress& progress) {
   State& s = run.s;
   Par& par = s.par;
   do {
@@ -200,11 +211,20 @@ void time_loop(Run& run) {
     run.kold = run.knew;
     run.knew = newest;
 
-    if (first || dump_crossed(t0, par.TIME, run.tdump)) write_dump_due(run);
-    if (run.tacc > run.tdiag) {
+    const bool dump = first || dump_crossed(t0, par.TIME, run.tdump);
+    if (dump) write_dump_due(run);
+    const bool diagnose = run.tacc > run.tdiag;
+    if (diagnose) {
       write_diagnostic(run);
       run.tacc = 0.0;
     }
+    // Checked only when something is written, so that the step stays cheap.
+    if ((dump || diagnose) && !run.nan_seen && holds_nan(s)) {
+      run.nan_seen = true;
+      run.nan_since = par.TIME;
+    }
+    progress.step(par.TIME, run.tstop, run.nstep,
+                  run.nan_seen ? ", NaN since t = " + list_real_trimmed(run.nan_since) : "");
     // A step that does not advance the time (DT <= 0 without a core, or a
     // time too large for DT to change it) would repeat for ever.
     if (!(par.TIME > t0) && par.TIME < run.tstop)
@@ -236,7 +256,8 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-int run(std::istream& in, std::ostream& out, std::ostream& err) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
+  Progress indicator(err, progress);
   try {
     auto s = std::make_unique<State>();
     s->out = &out;
@@ -248,11 +269,19 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
     else
       restart(run);
     common_setup(run);
-    time_loop(run);
+    time_loop(run, indicator);
     out.flush();
+    indicator.clear();
+    if (run.nan_seen) {
+      err << "qeln: the fields hold NaN since model time " << list_real_trimmed(run.nan_since)
+          << " (the first diagnostic line or dump that showed it); the flow blew up, so the"
+             " results from then on are not usable\n";
+      return 1;
+    }
     return 0;
   } catch (const Stop& e) {
     out.flush();
+    indicator.clear();
     if (*e.what() != '\0') err << "qeln: " << e.what() << '\n';
     return e.status;
   }
@@ -260,7 +289,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
 
 int run_command(int argc, const char* const argv[], std::istream& in, std::ostream& out,
                 std::ostream& err) {
-  if (argc <= 1) return run(in, out, err);
+  if (argc <= 1) return run(in, out, err, ::isatty(STDERR_FILENO) == 1);
   const std::string arg = argv[1];
   if (argc == 2 && arg == "--help") {
     out << kUsage;

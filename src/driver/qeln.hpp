@@ -9,8 +9,10 @@ namespace qel {
 // Conducts one whole run reading answers from `in`, printing the model's
 // records on `out` and explanations of failures on `err`. Returns the exit
 // status: 0 for a completed run, 1 for a model stop, 2 for an input or file
-// error.
-int run(std::istream& in, std::ostream& out, std::ostream& err);
+// error. With `progress`, a one-line progress indicator is kept on `err`
+// (for a terminal). A run whose fields turned NaN completes all its output
+// but returns 1 and says since when on `err`.
+int run(std::istream& in, std::ostream& out, std::ostream& err, bool progress = false);
 
 // The program's command line: no argument runs the model (run above);
 // --help prints the usage text and --version the version on `out` (status

@@ -4,6 +4,13 @@
 //        v_t = -(u.grad)v - f u + diffusion, b_t = -(u.grad)b [+ w/pi] + diffusion,
 //        u = -psi_z, w = psi_r.
 // Axisymmetric: zeta advected as zeta/r, v as r v; u = -psi_z/r, w = psi_r/r.
+//
+// Everything lives at the grid points; the fluxes flr = -psi_z, flz = psi_r
+// are the mass fluxes r rho u, r rho w. Walls: bottom j = 1, top j = 91,
+// side i = 91, each no-slip (switch 0: no tangential flux, wall vorticity
+// relaxed towards psi_nn/r, or psi_nn in plane geometry, and no swirl) or
+// slip (the switch scales the tangential flux). The line i = 1 is the axis
+// (or a free-slip wall in plane geometry) and has no switch.
 #pragma once
 
 #include "driver/state.hpp"

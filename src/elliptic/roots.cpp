@@ -1,0 +1,410 @@
+// Roots of the polynomials of the cyclic reduction. Row I at level L stands
+// for the rows JS = I - 2^L + 1 .. I + 2^L - 1 of the second index; its
+// polynomial in A is the determinant of that section of the scalar
+// tridiagonal matrix (AN, A + BN, CN), whose roots are minus the eigenvalues
+// of the symmetric matrix with diagonal BN and off-diagonal sqrt(AN(J) CN(J-1)).
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+#include "elliptic/blktri.hpp"
+
+namespace qel {
+
+namespace {
+
+using cfloat = std::complex<float>;
+
+// Unit roundoff of single precision, 2^-24.
+constexpr float kRounding = 5.9604645e-8f;
+
+// The three root functions of the periodic polynomial, for a real or a
+// complex argument. With Q(x) = prod(x - bh(j)):
+//   psgf  = 1 -+ (prod c + prod a) / Q,  the periodic polynomial over Q;
+//   ppspf = Q'/Q;   ppsgf = (Q'/Q)'.
+template <class S>
+S psgf_t(S x, int iz, const float* c, const float* a, const float* bh) {
+  S f(1.0f);
+  S h(1.0f);
+  for (int j = 0; j < iz; ++j) {
+    const S dd = S(1.0f) / (x - bh[j]);
+    f = f * (c[j] * dd);
+    h = h * (a[j] * dd);
+  }
+  return iz % 2 != 0 ? S(1.0f) + (f + h) : S(1.0f) - (f + h);
+}
+
+template <class S>
+S ppspf_t(S x, int iz, const float* bh) {
+  S sum(0.0f);
+  for (int j = 0; j < iz; ++j) sum += S(1.0f) / (x - bh[j]);
+  return sum;
+}
+
+template <class S>
+S ppsgf_t(S x, int iz, const float* bh) {
+  S sum(0.0f);
+  for (int j = 0; j < iz; ++j) {
+    const S dd = S(1.0f) / (x - bh[j]);
+    sum -= dd * dd;
+  }
+  return sum;
+}
+
+// sqrt(p^2 + 1) without overflow of p^2.
+float hyp1(float p) {
+  const float q = std::abs(p);
+  if (q <= 1.0f) return std::sqrt(p * p + 1.0f);
+  const float t = 1.0f / q;
+  return q * std::sqrt(1.0f + t * t);
+}
+
+// Sign of a product of n factors without forming it: -1, 0 or 1.
+int product_sign(int n, const float* v) {
+  int s = 1;
+  for (int j = 0; j < n; ++j) {
+    if (v[j] == 0.0f) return 0;
+    if (v[j] < 0.0f) s = -s;
+  }
+  return s;
+}
+
+// Newton steps x - psgf/ppspf on a bracketed real root, each kept only when
+// it stays inside the bracket and lowers |psgf|.
+float polish(float x, float lo, float hi, int n, const float* c, const float* a,
+             const float* bh) {
+  float fx = std::abs(psgf(x, n, c, a, bh));
+  for (int it = 0; it < 3 && fx > 0.0f; ++it) {
+    const float xn = x - psgf(x, n, c, a, bh) / ppspf(x, n, c, a, bh);
+    if (!(xn > lo && xn < hi)) break;
+    const float fn = std::abs(psgf(xn, n, c, a, bh));
+    if (!(fn < fx)) break;
+    x = xn;
+    fx = fn;
+  }
+  return x;
+}
+
+}  // namespace
+
+void store(Value& val, float x) { val.vstore = x; }
+
+// Halve eps until 1 + eps, rounded to single through memory, is 1.
+float epmach(Value& val) {
+  float eps = 1.0f;
+  do {
+    eps = eps / 2.0f;
+    store(val, 1.0f + eps);
+  } while (val.vstore > 1.0f);
+  return 100.0f * eps;
+}
+
+float psgf(float x, int iz, const float* c, const float* a, const float* bh) {
+  return psgf_t<float>(x, iz, c, a, bh);
+}
+
+float ppspf(float x, int iz, const float*, const float*, const float* bh) {
+  return ppspf_t<float>(x, iz, bh);
+}
+
+float ppsgf(float x, int iz, const float*, const float*, const float* bh) {
+  return ppsgf_t<float>(x, iz, bh);
+}
+
+// Bisection for a sign change of sgn*f from negative (left) to positive.
+float bsrh(const Cblkt& cb, float xll, float xrr, int iz, const float* c, const float* a,
+           const float* bh, RootFunction f, float sgn) {
+  float xl = xll;
+  float xr = xrr;
+  float dx = 0.5f * std::abs(xr - xl);
+  for (;;) {
+    const float x = 0.5f * (xl + xr);
+    const float v = sgn * f(x, iz, c, a, bh);
+    if (v == 0.0f) return x;
+    if (v < 0.0f) xl = x;
+    if (v > 0.0f) xr = x;
+    dx = 0.5f * dx;
+    // A NaN of f moves neither end: the halving still ends the search.
+    if (dx <= cb.cnv || !(v == v)) return 0.5f * (xl + xr);
+  }
+}
+
+// Rational QL: the QL iteration carried out on the diagonal and the squares
+// of the off-diagonal, so no square root is taken inside a sweep. Each
+// eigenvalue is split off when its off-diagonal square falls below
+// (eps * (|d| + |e|))^2, after shifts towards the eigenvalue of the leading
+// 2 x 2 block nearest to d(l).
+int tevls(const Cblkt& cb, int n, float* d, float* e2) {
+  if (n == 1) return 0;
+  // From here on e2[i] is the square of the coupling of rows i and i+1.
+  for (int i = 1; i < n; ++i) e2[i - 1] = e2[i] * e2[i];
+  e2[n - 1] = 0.0f;
+  float f = 0.0f;
+  float b = 0.0f;
+  float c = 0.0f;
+  // A pivot that vanishes exactly (the shift hit an eigenvalue of the
+  // leading block) is replaced by the rounding level of the entries seen so
+  // far; eps, the split tolerance, is 100 such units.
+  float tiny = 0.0f;
+  for (int l = 0; l < n; ++l) {
+    int iter = 0;
+    const float size = std::abs(d[l]) + std::sqrt(e2[l]);
+    float h = size * cb.eps;
+    if (h > b) {
+      b = h;
+      c = b * b;
+    }
+    tiny = std::max(tiny, size * kRounding);
+    int m = l;
+    while (e2[m] > c) ++m;
+    if (m > l) {
+      for (;;) {
+        if (iter == 30) return l + 1;
+        ++iter;
+        // Shift by the eigenvalue of the leading 2 x 2 block nearest d(l).
+        float s = std::sqrt(e2[l]);
+        float g = d[l];
+        float p = (d[l + 1] - g) / (2.0f * s);
+        float r = hyp1(p);
+        d[l] = s / (p + std::copysign(r, p));
+        h = g - d[l];
+        for (int i = l + 1; i < n; ++i) d[i] -= h;
+        f += h;
+        // One QL sweep from row m up to row l in rational form: s and the
+        // ratio p / r are the squared sine and cosine of each rotation.
+        g = d[m];
+        if (g == 0.0f) g = tiny;
+        h = g;
+        s = 0.0f;
+        for (int i = m - 1; i >= l; --i) {
+          p = g * h;
+          r = p + e2[i];
+          e2[i + 1] = s * r;
+          s = e2[i] / r;
+          d[i + 1] = h + s * (h + d[i]);
+          g = d[i] - e2[i] / g;
+          if (g == 0.0f) g = tiny;
+          h = g * p / r;
+        }
+        e2[l] = s * g;
+        d[l] = h;
+        // e2(l) here still lacks the factor h; test before forming it so
+        // that a tiny h cannot underflow the product.
+        if (h == 0.0f) break;
+        if (std::abs(e2[l]) <= std::abs(c / h)) break;
+        e2[l] = h * e2[l];
+        if (e2[l] == 0.0f) break;
+      }
+    }
+    // Insert the eigenvalue into the ascending list d(1..l).
+    const float p = d[l] + f;
+    int i = l;
+    for (; i > 0 && p < d[i - 1]; --i) d[i] = d[i - 1];
+    d[i] = p;
+  }
+  if (std::abs(d[n - 1]) < std::abs(d[0])) std::reverse(d, d + n);
+  return 0;
+}
+
+// Periodic polynomial P(x) = Q(x) + kappa of order n, kappa =
+// (-1)^(n+1) (prod a + prod c), Q the closed part with the simple real roots
+// bh. Between consecutive roots of Q, Q has one extremum, at the zero of
+// Q'/Q; P has two roots there (real, double or a complex pair) when Q and
+// kappa have opposite signs on that interval and none otherwise; outside
+// [bh(1), bh(n)] it has at most one root on each side. The signs alternate,
+// so kappa's sign tells which intervals hold roots.
+void ppadd(Cblkt& cb, int n, int& ierror, const float* a, const float* c, float* bp, float* bh) {
+  if (bp[n - 1] == bp[0]) {
+    ierror = kBlkEigen;
+    return;
+  }
+  if (bp[n - 1] < bp[0])
+    for (int j = 0; j < n; ++j) bh[j] = bp[n - 1 - j];
+  else
+    for (int j = 0; j < n; ++j) bh[j] = bp[j];
+  cb.ncmplx = 0;
+  const int sa = product_sign(n, a);
+  const int sc = product_sign(n, c);
+  const int sum_sign = sa != 0 ? sa : sc;
+  const int kappa_sign = (n % 2 != 0) ? sum_sign : -sum_sign;
+  // Roots are written as (re, im) pairs while they are found.
+  const std::span<float> out(bp, std::size_t(2 * n));
+  int found = 0;
+  auto put = [&](cfloat z) {
+    if (found < n) {
+      out[std::size_t(2 * found)] = z.real();
+      out[std::size_t(2 * found + 1)] = z.imag();
+    }
+    ++found;
+  };
+  if (kappa_sign == 0) {
+    // Neither wrap-around product: the periodic polynomial is Q itself.
+    for (int j = 0; j < n; ++j) put(bh[j]);
+  } else {
+    // Interval j (0: left of bh(1), n: right of bh(n)) holds roots when Q,
+    // of sign (-1)^(n-j) there, is opposite to kappa.
+    auto holds_roots = [&](int j) { return ((n - j) % 2 == 0 ? 1 : -1) == -kappa_sign; };
+    // |P| > 0 once |x - bh| exceeds |kappa|^(1/n) <= 2 max(|a|, |c|).
+    float reach = 0.0f;
+    for (int j = 0; j < n; ++j) reach = std::max(reach, std::max(std::abs(a[j]), std::abs(c[j])));
+    reach = 2.0f * reach + cb.cnv;
+    if (holds_roots(0)) {
+      const float lo = bh[0] - reach;
+      const float x = bsrh(cb, lo, bh[0], n, c, a, bh, psgf, -1.0f);
+      put(polish(x, lo, bh[0], n, c, a, bh));
+    }
+    for (int j = 1; j < n; ++j) {
+      if (!holds_roots(j)) continue;
+      const float lo = bh[j - 1];
+      const float hi = bh[j];
+      const float xm = bsrh(cb, lo, hi, n, c, a, bh, ppspf, -1.0f);
+      const float v = psgf(xm, n, c, a, bh);
+      if (std::abs(v) <= cb.eps) {
+        put(xm);
+        put(xm);
+      } else if (v > 0.0f) {
+        put(polish(bsrh(cb, lo, xm, n, c, a, bh, psgf, 1.0f), lo, xm, n, c, a, bh));
+        put(polish(bsrh(cb, xm, hi, n, c, a, bh, psgf, -1.0f), xm, hi, n, c, a, bh));
+      } else {
+        // Complex pair: start from the quadratic model of P about the
+        // extremum, (x - xm)^2 = -2 psgf / ppsgf, then take second-order
+        // steps with the complex model
+        //   psgf + (Q'/Q) dz + ((Q'/Q)' + (Q'/Q)^2) dz^2 / 2 = 0.
+        cfloat z(xm, std::sqrt(2.0f * v / ppsgf(xm, n, c, a, bh)));
+        bool converged = false;
+        for (int it = 0; it < 50 && !converged; ++it) {
+          const cfloat p0 = psgf_t<cfloat>(z, n, c, a, bh);
+          if (std::abs(p0) <= cb.eps) {
+            converged = true;
+            break;
+          }
+          const cfloat s1 = ppspf_t<cfloat>(z, n, bh);
+          const cfloat q2 = 0.5f * (ppsgf_t<cfloat>(z, n, bh) + s1 * s1);
+          const cfloat root = std::sqrt(s1 * s1 - 4.0f * q2 * p0);
+          const cfloat den = std::abs(s1 + root) >= std::abs(s1 - root) ? s1 + root : s1 - root;
+          const cfloat dz = -2.0f * p0 / den;
+          z += dz;
+          converged = std::abs(dz) <= cb.cnv;
+        }
+        if (!converged) {
+          ierror = kBlkEigen;
+          return;
+        }
+        cb.ncmplx = 1;
+        put(z);
+        put(std::conj(z));
+      }
+    }
+    if (holds_roots(n)) {
+      const float hi = bh[n - 1] + reach;
+      const float x = bsrh(cb, bh[n - 1], hi, n, c, a, bh, psgf, 1.0f);
+      put(polish(x, bh[n - 1], hi, n, c, a, bh));
+    }
+  }
+  if (found != n) {
+    ierror = kBlkEigen;
+    return;
+  }
+  // The roots came out in ascending real part; like the other root lists,
+  // they end with the one of largest size.
+  if (std::abs(cfloat(out[2 * std::size_t(n - 1)], out[2 * std::size_t(n - 1) + 1])) <
+      std::abs(cfloat(out[0], out[1]))) {
+    for (int i = 0, j = n - 1; i < j; ++i, --j) {
+      std::swap(out[2 * std::size_t(i)], out[2 * std::size_t(j)]);
+      std::swap(out[2 * std::size_t(i) + 1], out[2 * std::size_t(j) + 1]);
+    }
+  }
+  if (cb.ncmplx == 0)
+    for (int j = 0; j < n; ++j) bp[j] = out[2 * std::size_t(j)];
+}
+
+// The root table: level 0 holds -BN(J); level L >= 1 the roots of every row
+// I = 2^L, 2 2^L, .. from the eigenvalues of its section of rows.
+void compb(Cblkt& cb, Value& val, int, int& ierror, const float* an, const float* bn,
+           const float* cn, float* b, float* ah, float* bh) {
+  cb.eps = epmach(val);
+  const int nm = cb.nm;
+  // Off-diagonal of the symmetrised matrix, kept in B(2..nm) for the levels.
+  float bnorm = std::abs(bn[0]);
+  for (int j = 2; j <= nm; ++j) {
+    const float arg = an[j - 1] * cn[j - 2];
+    if (arg < 0.0f) {
+      ierror = kBlkComplexRoots;
+      return;
+    }
+    bnorm = std::max(bnorm, std::abs(bn[j - 1]));
+    b[j - 1] = std::sqrt(arg);
+    if (an[j - 1] < 0.0f) b[j - 1] = -b[j - 1];
+  }
+  cb.cnv = cb.eps * bnorm;
+  const int iff = 1 << cb.k;
+  for (int l = 1; l <= cb.k - 1; ++l) {
+    const int i4 = 1 << l;
+    const int ipl = i4 - 1;
+    for (int i = i4; i <= iff - i4; i += i4) {
+      const RootIndex r = indxb(cb, i, l);
+      if (r.n <= 0) break;
+      const int js = i - ipl;
+      for (int mm = 1; mm <= r.n; ++mm) {
+        bh[mm - 1] = bn[js + mm - 2];
+        ah[mm - 1] = b[js + mm - 2];
+      }
+      if (tevls(cb, r.n, bh, ah) != 0) {
+        ierror = kBlkEigen;
+        return;
+      }
+      for (int mm = 1; mm <= r.n; ++mm) b[r.idx + mm - 2] = -bh[mm - 1];
+    }
+  }
+  for (int j = 1; j <= nm; ++j) b[j - 1] = -bn[j - 1];
+  if (cb.npp != 0) return;
+
+  // Periodic J. Unrolled once round the ring, rows 1..N, 1..N-1 form a closed
+  // section of 2N - 1 rows whose polynomial is P_closed(rows 1..N-1) times
+  // Q, the closed part of the periodic polynomial. Its eigenvalues, less the
+  // roots of rows 1..N-1 (those of the top row), are the roots of Q.
+  const int nmp = nm + 1;
+  const int nb = nm + nmp;
+  for (int j = 1; j <= nb; ++j) {
+    const int l1 = (j - 1) % nmp + 1;
+    const int l2 = (j + nm - 1) % nmp + 1;
+    const float arg = an[l1 - 1] * cn[l2 - 1];
+    if (arg < 0.0f) {
+      ierror = kBlkComplexRoots;
+      return;
+    }
+    bh[j - 1] = std::sqrt(arg);
+    if (an[l1 - 1] > 0.0f) bh[j - 1] = -bh[j - 1];
+    ah[j - 1] = -bn[l1 - 1];
+  }
+  if (tevls(cb, nb, ah, bh) != 0) {
+    ierror = kBlkEigen;
+    return;
+  }
+  // Drop from the ascending eigenvalues the one nearest to each root of the
+  // top row, taken in ascending order; the rest close up in place.
+  if (ah[nb - 1] < ah[0]) std::reverse(ah, ah + nb);
+  const RootIndex top = indxb(cb, iff / 2, cb.k - 1);
+  const float* rt = b + (top.idx - 1);
+  const bool rising = top.n < 2 || rt[top.n - 1] >= rt[0];
+  int kept = 0;
+  int next = 0;
+  for (int t = 0; t < top.n; ++t) {
+    const float r = rt[rising ? t : top.n - 1 - t];
+    if (next >= nb) {
+      ierror = kBlkEigen;
+      return;
+    }
+    while (next + 1 < nb && std::abs(ah[next + 1] - r) < std::abs(ah[next] - r))
+      ah[kept++] = ah[next++];
+    ++next;
+  }
+  while (next < nb) ah[kept++] = ah[next++];
+  if (kept != nmp) {
+    ierror = kBlkEigen;
+    return;
+  }
+  ppadd(cb, nmp, ierror, an, cn, ah, bh);
+}
+
+}  // namespace qel

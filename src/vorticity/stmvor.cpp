@@ -1,0 +1,128 @@
+#include <sstream>
+
+#include "driver/console.hpp"
+#include "elliptic/elliptic.hpp"
+#include "timeint/timeint.hpp"
+#include "transport/transport.hpp"
+#include "vorticity/vorticity.hpp"
+
+namespace qel {
+
+namespace {
+
+// Below this step the flow is taken to be blowing up: 1.0E-6 in single
+// precision, widened.
+constexpr double kDtFloor = 9.999999974752427E-7;
+
+using Scheme = void (*)(State&, Field&, const Field&);
+
+void upwind3(State& s, Field& t, const Field& a) { advect3(s, t, a); }
+void upwind5(State& s, Field& t, const Field& a) { advect5(s, t, a); }
+
+// The advection operator that ORDER selects; an invalid ORDER stops the run
+// before anything is advected.
+Scheme advection_scheme(double order) {
+  if (order == 3.0) return upwind3;
+  if (order == 5.0) return upwind5;
+  if (order == 0.0) return arakawa;
+  if (order < 0.0) return marat;
+  std::ostringstream msg;
+  msg << "ORDER = " << order
+      << " selects no advection scheme of the vorticity core; valid values are 3 or 5 "
+         "(upwind), 0 (Arakawa Jacobian) or any negative value (flux form: -2 <= ORDER < 0 "
+         "centred, ORDER < -2 upwind-biased)";
+  throw Stop(1, msg.str());
+}
+
+// Diffusion of vorticity and swirl: plane Laplacian, the axisymmetric vector
+// Laplacian (AXI = 1), or the Laplacian with the -visc f/r^2 terms (AXI >= 2).
+void diffuse_vorticity_and_swirl(State& s, Field& tz, Field& tv) {
+  const Par& p = s.par;
+  Fields& f = s.fields;
+  if (p.AXI == 0.0) {
+    if (p.REI > 0.0) diffuse(s, tv, f.v);
+    if (p.REI > 0.0) diffuse(s, tz, f.zeta);
+  } else if (p.AXI == 1.0) {
+    afdiff(s, tv, f.v);
+    afdiff(s, tz, f.zeta);
+  } else if (p.AXI >= 2.0) {
+    diffuse(s, tv, f.v);
+    diffuse(s, tz, f.zeta);
+    rterm(s, tz, f.zeta);
+    rterm(s, tv, f.v);
+  }
+}
+
+// The vorticity on all four edges comes only from the wall rules; the
+// buoyancy tendency on the bottom and top rows is scaled by BUOYBOUND.
+void mask_walls(State& s, Field& tz, Field& tb) {
+  for (int i = 1; i <= NR; ++i) {
+    tz(i, 1) = 0.0;
+    tz(i, NR) = 0.0;
+  }
+  for (int j = 1; j <= NR; ++j) {
+    tz(1, j) = 0.0;
+    tz(NR, j) = 0.0;
+  }
+  const double bb = s.par.BUOYBOUND;
+  for (int i = 1; i <= NR; ++i) {
+    tb(i, 1) = tb(i, 1) * bb;
+    tb(i, NR) = tb(i, NR) * bb;
+  }
+}
+
+}  // namespace
+
+void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
+  Par& p = s.par;
+  Fields& f = s.fields;
+  Others& o = s.others;
+  Field& tz = slot(s.tends.tzeta, knew);
+  Field& tv = slot(s.tends.tv, knew);
+  Field& tb = slot(s.tends.tb, knew);
+
+  stuff(tb, 0.0);
+  stuff(tv, 0.0);
+  stuff(tz, 0.0);
+  velocity(s);
+  adtime(s, o.cflr, o.cflz);
+  axi1(s, s.foraxi.zadv, s.foraxi.vadv);
+
+  const Scheme advect = advection_scheme(p.ORDER);
+  advect(s, tz, s.foraxi.zadv);
+  if (p.SWIRL != 0.0) advect(s, tv, s.foraxi.vadv);
+  if (p.BACTIVE > 0.0) advect(s, tb, f.b);
+  if (p.AXI != 0.0) axi2(s, tz, tv);
+
+  if (p.REI > 0.0 && p.BACTIVE > 0.0) diffuse(s, tb, f.b);
+  diffuse_vorticity_and_swirl(s, tz, tv);
+
+  torque(s, tz, f.b);
+  if (p.SWIRL != 0.0 || p.AXI > 0.0) coriolis(s, tz, tv);
+  if (p.BACTIVE > 0.0 && p.RAY != 0.0) strat(s, tb);
+  mask_walls(s, tz, tb);
+
+  const double dt = stepsize(s);
+  if (dt < kDtFloor) {
+    write_record(*s.out, Record() << " dt too small, model is blowing up: now dt=" << dt);
+    std::ostringstream msg;
+    msg << "the vorticity core stopped: the time step " << dt
+        << " fell below 1e-6 (CFL and diffusion limits); the flow is blowing up or CFL/DIFF/DTMAX is 0";
+    throw Stop(1, msg.str());
+  }
+  const double rdt = 1.0 / dt;
+  abcoef(s, o.dtold1 * rdt, (o.dtold1 + o.dtold2) * rdt);
+
+  const int nlev = nstep + 1 < 3 ? nstep + 1 : 3;
+  hop(s, nlev, knew, kold, kolder, dt, s.tends.tzeta, f.zeta);
+  if (p.BACTIVE > 0.0) hop(s, nlev, knew, kold, kolder, dt, s.tends.tb, f.b);
+  hop(s, nlev, knew, kold, kolder, dt, s.tends.tv, f.v);
+
+  if (p.PIT == 0.0)
+    poiblk(s, f.zeta, f.psi, s.basic.r, s.basic.rho);
+  else
+    iterate(s, f.zeta, f.psi, s.basic.r, s.basic.rho);
+  boundary(s);
+}
+
+}  // namespace qel
