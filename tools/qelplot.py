@@ -39,8 +39,9 @@ except ImportError as e:
 DPI = 100
 
 
-def panel(ax, fig, r, z, values, title):
-    """Filled contours of one field; NaN and infinities left blank."""
+def panel(ax, fig, r, z, values, title, diverging=False):
+    """Filled contours of one field; NaN and infinities left blank. A
+    diverging field gets levels symmetric about 0, white at 0."""
     data = np.ma.masked_invalid(values)
     ax.set_title(title)
     ax.set_xlabel("r")
@@ -50,13 +51,15 @@ def panel(ax, fig, r, z, values, title):
         ax.text(0.5, 0.5, "no finite values", ha="center", va="center", transform=ax.transAxes)
         return
     lo, hi = float(data.min()), float(data.max())
+    if diverging:
+        lo, hi = -max(abs(lo), abs(hi)), max(abs(lo), abs(hi))
     if hi > lo:
         levels = np.linspace(lo, hi, 21)
     else:
         # A uniform field: one band around its value.
         pad = 0.5 * max(abs(lo), 1.0)
         levels = [lo - pad, lo + pad]
-    cs = ax.contourf(r, z, data, levels=levels, cmap="viridis" if title != "w" else "RdBu_r")
+    cs = ax.contourf(r, z, data, levels=levels, cmap="RdBu_r" if diverging else "viridis")
     fig.colorbar(cs, ax=ax)
 
 
@@ -72,10 +75,10 @@ def plot_fields(path, time, index, prefix):
         first = "psi" if "psi" in nc.variables else "p_point"
         names = [first, "v", "b", "w"]
         titles = {"psi": "stream function psi", "p_point": "pressure p", "v": "swirl v",
-                  "b": "buoyancy b", "w": "w"}
+                  "b": "buoyancy b", "w": "vertical velocity w"}
         fig, axes = plt.subplots(2, 2, figsize=(10, 8), dpi=DPI, constrained_layout=True)
         for ax, name in zip(axes.flat, names):
-            panel(ax, fig, r, z, np.asarray(nc.variables[name][index, :, :]), titles[name])
+            panel(ax, fig, r, z, np.asarray(nc.variables[name][index, :, :]), titles[name], name == "w")
         fig.suptitle("%s   t = %.4g" % (os.path.basename(path), float(times[index])))
         out = prefix + "-fields.png"
         fig.savefig(out, dpi=DPI)

@@ -1,5 +1,7 @@
 // qeltool run: a run of qeln with the dialogue answered from the command
 // line.
+#include <unistd.h>
+
 #include <cctype>
 #include <iostream>
 #include <sstream>
@@ -90,8 +92,9 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
   if (!edits.empty() || save) answers += std::string(save ? "2" : "1") + "\n $f" + edits + " $end\n";
   answers += "0\n" + until + " " + dump_every + " " + diag_every + "\n";
 
+  // The progress indicator of qeln, when the explanations go to a terminal.
   std::istringstream in(answers);
-  return qel::run(in, out, err);
+  return qel::run(in, out, err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
 }
 
 }  // namespace qel::tool
