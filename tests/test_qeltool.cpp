@@ -65,7 +65,8 @@ std::string experiment(const TempDir& root, const std::string& name = "exp") {
 
 std::map<std::string, std::string> files_in(const std::string& dir) {
   std::map<std::string, std::string> m;
-  for (const auto& e : fs::directory_iterator(dir)) m[e.path().filename().string()] = slurp(e.path());
+  for (const auto& e : fs::directory_iterator(dir))
+    m[e.path().filename().string()] = slurp(e.path());
   return m;
 }
 
@@ -118,7 +119,9 @@ std::string write_crafted(const TempDir& d, const std::string& name, const State
 // The NetCDF file read back through the library.
 struct Nc {
   int id = -1;
-  explicit Nc(const std::string& path) { EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &id), NC_NOERR); }
+  explicit Nc(const std::string& path) {
+    EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &id), NC_NOERR);
+  }
   ~Nc() {
     if (id >= 0) nc_close(id);
   }
@@ -181,7 +184,8 @@ TEST(Init, RestIsTheDriversFreshStart) {
   init->par.TIME = ran->par.TIME;
   EXPECT_EQ(std::memcmp(&init->par, &ran->par, sizeof(Par)), 0);
   for (std::size_t k = 0; k < record_fields(*ran).size(); ++k)
-    EXPECT_TRUE(same_bits(record_fields(*init)[k]->data(), record_fields(*ran)[k]->data(), Field::size()))
+    EXPECT_TRUE(
+        same_bits(record_fields(*init)[k]->data(), record_fields(*ran)[k]->data(), Field::size()))
         << "field " << k;
   EXPECT_TRUE(same_bits(init->basic.r.data(), ran->basic.r.data(), NR));
   EXPECT_TRUE(same_bits(init->basic.z.data(), ran->basic.z.data(), NR));
@@ -226,7 +230,8 @@ TEST(Init, RecipesAddTheirFlowToTheFreshStart) {
   // point here: r0 = 0, z0 = z(46)), A/e one radius away along z, and
   // nothing else changes. Tolerance: the rounding of b + anomaly, b <= 1.
   const std::string z0 = tool::shortest(z(46));
-  ASSERT_EQ(qeltool({"init", dir, "30", "thermal", "amplitude=0.3", "z0=" + z0, "radius=0.4"}).status, 0);
+  ASSERT_EQ(
+      qeltool({"init", dir, "30", "thermal", "amplitude=0.3", "z0=" + z0, "radius=0.4"}).status, 0);
   const auto th = load(dir + "/qel000030.dat");
   auto anomaly = [&](int i, int j) { return th->fields.b(i, j) - rest->fields.b(i, j); };
   EXPECT_NEAR(anomaly(1, 46), 0.3, 4e-16);
@@ -323,7 +328,7 @@ TEST(Nc, DumpsOfBothCoresComeBackBitForBit) {
 
     const bool primitive = useprim > 0.0;
     std::vector<std::pair<const char*, Field Fields::*>> fields = {
-        {"b", &Fields::b}, {"v", &Fields::v}, {"u", &Fields::u},
+        {"b", &Fields::b}, {"v", &Fields::v},       {"u", &Fields::u},
         {"w", &Fields::w}, {"visc", &Fields::visc}, {"bdf", &Fields::bdf}};
     if (primitive)
       fields.push_back({"p_point", &Fields::zeta});
@@ -429,7 +434,8 @@ TEST(Info, ShowsTimeParametersModeAndRanges) {
   EXPECT_NE(r.out.find("&F\n TIME=  0.0000000000000000     ,\n DT=  3.1250000000000000E-002,\n"),
             std::string::npos);
   // v = 2 r on 0 <= r <= 2; viscosity REI = 1e-3 up to REIT = 1e-2 at the top.
-  EXPECT_NE(r.out.find("\n v       " + list_real(0.0) + " " + list_real(4.0) + "\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\n v       " + list_real(0.0) + " " + list_real(4.0) + "\n"),
+            std::string::npos);
   EXPECT_NE(r.out.find("\n visc    " + list_real(1e-3) + " " + list_real(1e-2) + "\n"),
             std::string::npos);
 
@@ -454,8 +460,7 @@ TEST(Info, DamagedDumpsAreClearErrors) {
   const std::string whole = slurp(good);
   put(d.file("truncated.dat"), whole.substr(0, whole.size() - 8));
   put(d.file("text.dat"), "&F\n TIME=1,\n /\n");
-  for (const auto& [file, message] :
-       std::vector<std::pair<std::string, std::string>>{
+  for (const auto& [file, message] : std::vector<std::pair<std::string, std::string>>{
            {"truncated.dat", "holds 532240 bytes where a dump holds 532248"},
            {"text.dat", "is not a dump of this model"},
            {"missing.dat", "cannot open"}}) {
@@ -473,7 +478,8 @@ TEST(Hist, RealHistoryBecomesOneRowPerDiagnosticLine) {
   const std::string dir = experiment(d);
   // A restart from a thermal, so that the column-pressure contrast is not 0.
   ASSERT_EQ(qeltool({"init", dir, "0", "thermal", "amplitude=0.5"}).status, 0);
-  const Result run = run_by_hand("'" + dir + "'\n0\n1\n$f DT=0.25, FROUDEINV=-3 $end\n0\n2 1 0.3\n");
+  const Result run =
+      run_by_hand("'" + dir + "'\n0\n1\n$f DT=0.25, FROUDEINV=-3 $end\n0\n2 1 0.3\n");
   ASSERT_EQ(run.status, 0) << run.err;
   const Result r = qeltool({"hist", dir + "/qel.hist"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -501,9 +507,9 @@ TEST(Hist, AsterisksNanAndDamagedLinesNeverStopTheTable) {
     };
     const double inf = std::numeric_limits<double>::infinity();
     line({1.5, 0.01, -1e9, NAN, inf, -inf, -0.0, 2.0});
-    h.line(" 2.000 0.01000");                                      // cut short
-    h.line(std::string(77, 'x'));                                  // not fields
-    h.line(" 1.000e3 0.01000" + std::string(61, ' '));             // exponent form
+    h.line(" 2.000 0.01000");                           // cut short
+    h.line(std::string(77, 'x'));                       // not fields
+    h.line(" 1.000e3 0.01000" + std::string(61, ' '));  // exponent form
     line({1e6, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0});
   }
   const Result r = qeltool({"hist", name});
@@ -531,9 +537,10 @@ TEST(Run, SameOutputAndFilesAsTheDialogueAnsweredByHand) {
   const std::string a = experiment(ta), b = experiment(tb);
 
   // Fresh start with changes for this run only.
-  const Result byhand = run_by_hand("'" + b + "'\n-1\n1\n $f DT=0.1, BDFZ=0.4, $end\n0\n1 0.5 0.2\n");
-  const Result bytool = qeltool({"run", a, "--until", "1", "--dump-every", "0.5", "--diag-every", "0.2",
-                              "DT=0.1", "bdfz=0.4"});
+  const Result byhand =
+      run_by_hand("'" + b + "'\n-1\n1\n $f DT=0.1, BDFZ=0.4, $end\n0\n1 0.5 0.2\n");
+  const Result bytool = qeltool({"run", a, "--until", "1", "--dump-every", "0.5", "--diag-every",
+                                 "0.2", "DT=0.1", "bdfz=0.4"});
   ASSERT_EQ(byhand.status, 0) << byhand.err;
   ASSERT_EQ(bytool.status, 0) << bytool.err;
   EXPECT_EQ(replace_all(bytool.out, a, b), byhand.out);
@@ -544,8 +551,8 @@ TEST(Run, SameOutputAndFilesAsTheDialogueAnsweredByHand) {
 
   // Restart from a dump with a change saved into qel.input.
   const Result byhand2 = run_by_hand("'" + b + "'\n500\n2\n $f REI=2e-3, $end\n0\n1.5 0.5 0\n");
-  const Result bytool2 = qeltool({"run", a, "--restart", "000500", "REI=2e-3", "--save-input", "--until",
-                               "1.5", "--dump-every", "0.5", "--diag-every", "0"});
+  const Result bytool2 = qeltool({"run", a, "--restart", "000500", "REI=2e-3", "--save-input",
+                                  "--until", "1.5", "--dump-every", "0.5", "--diag-every", "0"});
   ASSERT_EQ(byhand2.status, 0) << byhand2.err;
   ASSERT_EQ(bytool2.status, 0) << bytool2.err;
   EXPECT_EQ(replace_all(bytool2.out, a, b), byhand2.out);
@@ -553,8 +560,8 @@ TEST(Run, SameOutputAndFilesAsTheDialogueAnsweredByHand) {
   EXPECT_NE(files_in(a)["qel.input"].find(" REI=  2.0000000000000000E-003,"), std::string::npos);
 
   // A failing run reports the model's own status and message.
-  const Result missing = qeltool({"run", a, "--restart", "7770", "--until", "1", "--dump-every", "1",
-                               "--diag-every", "1"});
+  const Result missing = qeltool(
+      {"run", a, "--restart", "7770", "--until", "1", "--dump-every", "1", "--diag-every", "1"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("qel007770.dat"), std::string::npos) << missing.err;
 }

@@ -77,7 +77,8 @@ int hist(const Args& args, std::ostream& out, std::ostream& err) {
     if (!ok) {
       ++bad;
       err << "qeltool hist: " << name << ", line " << n
-          << ": not a diagnostic line (one blank and eight fixed fields, 77 characters); left out\n";
+          << ": not a diagnostic line (one blank and eight fixed fields, 77 characters); left "
+             "out\n";
       continue;
     }
     out << row << '\n';

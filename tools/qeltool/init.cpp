@@ -43,9 +43,9 @@ void add_vortex(State& s, const std::vector<double>& k) {
   const double circulation = k[0], a = k[1];
   for (int i = 1; i <= NR; ++i) {
     const double r = s.basic.r(i);
-    const double v = r > 0.0 ? circulation / (2.0 * std::numbers::pi * r) *
-                                   -std::expm1(-(r * r) / (a * a))
-                             : 0.0;
+    const double v =
+        r > 0.0 ? circulation / (2.0 * std::numbers::pi * r) * -std::expm1(-(r * r) / (a * a))
+                : 0.0;
     for (int j = 1; j <= NR; ++j) s.fields.v(i, j) += v;
   }
 }
@@ -106,7 +106,8 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   for (const Recipe& rc : recipes())
     if (pos[2] == rc.name) recipe = &rc;
   if (recipe == nullptr)
-    throw Stop(2, "unknown recipe '" + pos[2] + "'; the recipes are rest, vortex, solidbody, thermal");
+    throw Stop(2,
+               "unknown recipe '" + pos[2] + "'; the recipes are rest, vortex, solidbody, thermal");
 
   // The keys given, checked against the recipe; the others keep their defaults.
   std::vector<double> values;

@@ -93,16 +93,19 @@ class NcFile {
     int v = -1;
     check(nc_def_var(id_, name, NC_DOUBLE, int(dims.size()), dims.data(), &v),
           std::string("variable ") + name);
-    if (dims.size() > 1) check(nc_def_var_deflate(id_, v, 1, 1, 4), std::string("compress ") + name);
+    if (dims.size() > 1)
+      check(nc_def_var_deflate(id_, v, 1, 1, 4), std::string("compress ") + name);
     text(v, "long_name", long_name);
     text(v, "units", "1");
     return v;
   }
   void text(int var, const char* name, const std::string& value) {
-    check(nc_put_att_text(id_, var, name, value.size(), value.c_str()), std::string("attribute ") + name);
+    check(nc_put_att_text(id_, var, name, value.size(), value.c_str()),
+          std::string("attribute ") + name);
   }
   void number(int var, const char* name, double value) {
-    check(nc_put_att_double(id_, var, name, NC_DOUBLE, 1, &value), std::string("attribute ") + name);
+    check(nc_put_att_double(id_, var, name, NC_DOUBLE, 1, &value),
+          std::string("attribute ") + name);
   }
   void end_definitions() { check(nc_enddef(id_), "definitions"); }
   void put(int var, const double* x) { check(nc_put_var_double(id_, var, x), "data"); }
@@ -173,9 +176,9 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
   NcFile f(target);
   f.text(NC_GLOBAL, "Conventions", "CF-1.8");
   f.text(NC_GLOBAL, "title", "qel model output");
-  f.text(NC_GLOBAL, "source", std::string("qel ") + QEL_VERSION + ", " +
-                                  std::string(mode_name(par)) + " mode, " +
-                                  (axi ? "axisymmetric" : "plane") + " geometry");
+  f.text(NC_GLOBAL, "source",
+         std::string("qel ") + QEL_VERSION + ", " + std::string(mode_name(par)) + " mode, " +
+             (axi ? "axisymmetric" : "plane") + " geometry");
   f.text(NC_GLOBAL, "history", "qeltool nc from " + std::to_string(entries.size()) + " dump(s)");
   f.text(NC_GLOBAL, "comment",
          "All quantities are non-dimensional model units. The global attributes TIME to EXTRA4 "
@@ -219,13 +222,16 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
     const int drc = f.dim("r_cell", NC);
     vzc = f.var("z_cell", {dzc}, "height of the cell centres");
     f.text(vzc, "positive", "up");
-    vrc = f.var("r_cell", {drc}, axi ? "radius of the cell centres" : "distance across of the cell centres");
-    fields.push_back({f.var("p_cell", {d_time, dzc, drc}, "pressure at the cell centres"), fl.psi.data(), true});
+    vrc = f.var("r_cell", {drc},
+                axi ? "radius of the cell centres" : "distance across of the cell centres");
+    fields.push_back(
+        {f.var("p_cell", {d_time, dzc, drc}, "pressure at the cell centres"), fl.psi.data(), true});
     fields.push_back({f.var("p_point", {d_time, d_z, d_r}, "pressure averaged to the grid points"),
                       fl.zeta.data(), false});
   } else {
     fields.push_back({f.var("psi", {d_time, d_z, d_r}, "stream function"), fl.psi.data(), false});
-    fields.push_back({f.var("zeta", {d_time, d_z, d_r}, "azimuthal vorticity"), fl.zeta.data(), false});
+    fields.push_back(
+        {f.var("zeta", {d_time, d_z, d_r}, "azimuthal vorticity"), fl.zeta.data(), false});
   }
   f.end_definitions();
 
@@ -248,12 +254,12 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
       throw Stop(2, entries[t].name + " changed while it was being read");
     f.put_at(vtime, t, s->par.TIME);
     f.put_at(vdt, t, s->par.DT);
-    for (const Out& o : fields)
-      f.put_at(o.var, t, o.cell ? NC : NR, o.cell ? NC : NR, o.data);
+    for (const Out& o : fields) f.put_at(o.var, t, o.cell ? NC : NR, o.cell ? NC : NR, o.data);
   }
   f.finish();
-  out << "wrote " << target << ": " << entries.size() << " time(s) from " << shortest(entries.front().time)
-      << " to " << shortest(entries.back().time) << ", " << mode_name(par) << " mode\n";
+  out << "wrote " << target << ": " << entries.size() << " time(s) from "
+      << shortest(entries.front().time) << " to " << shortest(entries.back().time) << ", "
+      << mode_name(par) << " mode\n";
   return 0;
 }
 

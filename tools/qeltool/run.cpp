@@ -55,8 +55,8 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
     } else if (a == "--diag-every") {
       value(diag_every);
       if (!(real_value(diag_every, "--diag-every") >= 0.0))
-        throw Stop(2, "the diagnostic interval --diag-every must not be negative, found " +
-                          diag_every);
+        throw Stop(
+            2, "the diagnostic interval --diag-every must not be negative, found " + diag_every);
     } else if (a == "--save-input") {
       save = true;
     } else if (a.starts_with("--")) {
@@ -65,8 +65,8 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
       const Setting kv = setting(a);
       const std::string key = member_name(kv.key);
       if (key.empty())
-        throw Stop(2, "'" + kv.key + "' is not a parameter of group F; the parameters are " +
-                          all_names());
+        throw Stop(
+            2, "'" + kv.key + "' is not a parameter of group F; the parameters are " + all_names());
       // The value is passed on as typed: the namelist reader takes every
       // real constant that real_value accepts, NaN and infinities included.
       real_value(kv.value, key, false);
@@ -89,7 +89,8 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
   std::string quoted;
   for (char c : dir) quoted += c == '\'' ? std::string("''") : std::string(1, c);
   std::string answers = "'" + quoted + "'\n" + stamp + "\n";
-  if (!edits.empty() || save) answers += std::string(save ? "2" : "1") + "\n $f" + edits + " $end\n";
+  if (!edits.empty() || save)
+    answers += std::string(save ? "2" : "1") + "\n $f" + edits + " $end\n";
   answers += "0\n" + until + " " + dump_every + " " + diag_every + "\n";
 
   // The progress indicator of qeln, when the explanations go to a terminal.

@@ -113,8 +113,7 @@ std::string usage(std::string_view command) {
 
 Setting setting(const std::string& arg) {
   const std::size_t eq = arg.find('=');
-  if (eq == std::string::npos || eq == 0)
-    throw Stop(2, "expected key=value, found '" + arg + "'");
+  if (eq == std::string::npos || eq == 0) throw Stop(2, "expected key=value, found '" + arg + "'");
   return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
