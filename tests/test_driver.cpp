@@ -399,17 +399,6 @@ TEST(Errors, FailedDumpWriteStopsTheRunAndKeepsTheEarlierDump) {
   EXPECT_EQ(names, (std::vector<std::string>{"qel.hist", "qel.input", "qel000500.dat"}));
 }
 
-TEST(Cores, UnbuiltCoresStopTheRunWithStatusOne) {
-  for (const char* useprim : {"2"}) {
-    Experiment e(Params{{"USEPRIM", useprim}});
-    const Result r = e.run("-1\n0\n5 1 1\n");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("core (USEPRIM"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("is not built yet"), std::string::npos) << r.err;
-    EXPECT_TRUE(e.dumps().empty());
-  }
-}
-
 TEST(CommandLine, HelpVersionAndUsageErrors) {
   auto call = [](std::vector<const char*> args) {
     args.insert(args.begin(), "qeln");

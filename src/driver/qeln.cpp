@@ -22,6 +22,7 @@
 #include "driver/state.hpp"
 #include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
+#include "primitive/primitive.hpp"
 #include "vorticity/vorticity.hpp"
 
 namespace qel {
@@ -153,8 +154,7 @@ void common_setup(Run& run) {
 // advances by the DT given).
 void step_core(State& s, int knew, int kold, int kolder, std::int32_t nstep) {
   if (s.par.USEPRIM == 0.0) stmvor(s, knew, kold, kolder, nstep);
-  if (s.par.USEPRIM > 0.0)
-    throw Stop(1, "the primitive-variable core (USEPRIM > 0) is not built yet");
+  if (s.par.USEPRIM > 0.0) prim(s, knew, kold, kolder, nstep);
 }
 
 void write_dump_due(Run& run) {

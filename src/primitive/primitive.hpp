@@ -1,13 +1,26 @@
 // The primitive-variable core: u, w, v and b advanced directly, the
 // velocity tendencies corrected each step by a cell-centred pressure from a
 // fixed number of relaxation sweeps of the continuity constraint.
+//
+//   u_t = -(u.grad)u + f v [+ v^2/r axisymmetric] - p_r + diffusion
+//   w_t = -(u.grad)w - p_z + G (bdf bdframp) + G FROUDEINV b + diffusion
+//   v_t = -(u.grad)v - f u + diffusion,  b_t = -(u.grad)b [+ w/pi] + diffusion
+// with f = SWIRL and G = 1, or pi RAY when RAY != 0. u, w, v, b sit at the
+// 91 x 91 points; p at the 90 x 90 cell centres (the first 8100 values of
+// psi). The pressure makes the r-weighted divergence of the corrected
+// tendency approach -1/(4 DT) times that of the present velocity.
+// Walls: w is held on the bottom and top rows (j = 1, 91) and u on the
+// lines i = 1, 91; under no-slip u is zeroed on the bottom and w on the
+// outer wall before the pressure correction.
 #pragma once
 
 #include "driver/state.hpp"
 
 namespace qel {
 
-// One step of the core; leaves divmax.
+// One step of the core; leaves divmax. Throws Stop (status 1) for an ORDER
+// this core has no scheme for, and, after printing its record on *s.out,
+// when the step falls below 1.0E-5.
 void prim(State& s, int knew, int kold, int kolder, int nstep);
 
 // Pressure iteration on the tendencies of u (tu) and w (tw).
@@ -17,7 +30,12 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax);
 // outr may be inr and outz may be inz.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
 
+// t += b * G, G = 1 or pi*RAY.
 void buoyant(const State& s, Field& t, const Field& b);
+// t += (b * factor) * G: the same with the force b*factor formed point by
+// point, as the core applies bdf*bdframp and b*FROUDEINV.
+void buoyant(const State& s, Field& t, const Field& b, double factor);
+
 void coriprim(const State& s, Field& tu, Field& tv);
 void pvelo(State& s);
 
