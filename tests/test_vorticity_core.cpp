@@ -3,8 +3,11 @@
 // conservation of buoyancy, mirror symmetry, energy decay, and its stops.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
+#include "driver/progress.hpp"
 #include "run_testing.hpp"
 
 using namespace qel;
@@ -210,4 +213,47 @@ TEST(VorticityCore, DirectAndIterativePoissonSolvesAgreeOnASmoothFlow) {
   // Jacobi sweeps damp the largest scales slowest (by cos(pi/90) a sweep),
   // so 200 sweeps recover the compact core of psi, not its far field.
   EXPECT_GT(dot / std::sqrt(nd * ni), 0.5);
+}
+
+TEST(VorticityCore, FailedSolverSetUpStopsBeforeTheFirstStep) {
+  // STZ = 2.5 folds the grid back on itself: the Poisson coefficients change
+  // sign and the cyclic reduction has no real roots.
+  Experiment e(core_parameters({{"STZ", "2.5"}}));
+  const RunResult r = e.fresh(1.0, 1.0, 1.0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("error code 5"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.ends_with(" enter tstop,tdump,tdiag\n"));
+  EXPECT_TRUE(e.stamps().empty());
+}
+
+TEST(VorticityCore, FieldsTurnedNaNEndTheRunWithAModelStopStatus) {
+  Experiment e(core_parameters());
+  auto s = e.initial_state();
+  s->fields.b(45, 45) = std::nan("");
+  e.write_state(*s, 0);
+  const RunResult r = e.restart(0, 0.1, 0.05, 0.02);
+  EXPECT_EQ(r.status, 1);
+  // Every output of the run is still written, NaN included.
+  EXPECT_NE(r.out.find("NaN"), std::string::npos);
+  EXPECT_GE(e.stamps().size(), 2u);
+  EXPECT_NE(r.err.find("NaN since model time"), std::string::npos) << r.err;
+}
+
+TEST(Progress, ShownOnlyWhenAskedRefreshedAtMostFourTimesASecondAndCleared) {
+  std::ostringstream quiet, shown;
+  Progress off(quiet, false), on(shown, true);
+  on.step(0.1, 1.0, 10, "");
+  EXPECT_EQ(shown.str(), "");  // nothing before the first refresh interval
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (Progress* p : {&off, &on}) p->step(0.5, 1.0, 50, ", NaN since t = 0.4");
+  on.step(0.6, 1.0, 60, "");  // within the interval: not shown
+  off.clear();
+  on.clear();
+  EXPECT_EQ(quiet.str(), "");
+  const std::string text = shown.str();
+  EXPECT_EQ(text.find("0.6"), std::string::npos);
+  EXPECT_TRUE(text.starts_with("\rqeln: t = 0.5 of 1,")) << text;
+  EXPECT_NE(text.find("steps/s"), std::string::npos);
+  EXPECT_NE(text.find("NaN since t = 0.4"), std::string::npos);
+  EXPECT_TRUE(text.ends_with("\r\033[K")) << text;
 }
