@@ -2,15 +2,21 @@
 // advection schemes, Poisson solvers and geometries a run can choose.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <cmath>
 #include <memory>
 #include <sstream>
 
+#include "driver/qeln.hpp"
 #include "driver/start.hpp"
 #include "driver/state.hpp"
 #include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
 #include "primitive/primitive.hpp"
+#include "qeltool/qeltool.hpp"
 #include "vorticity/vorticity.hpp"
 
 namespace {
@@ -107,6 +113,33 @@ void BM_prim_first_step(benchmark::State& bs) {
   }
 }
 BENCHMARK(BM_prim_first_step)->ArgName("AXI")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The whole thermal example: its initial state from qeltool init, then the
+// run answered from its answers file, in a fresh directory each time.
+void BM_thermal_example(benchmark::State& bs) {
+  namespace fs = std::filesystem;
+  const fs::path example = fs::path(QEL_SOURCE_DIR) / "examples" / "thermal";
+  std::ifstream af(example / "answers"), inf(example / "init");
+  const std::string answers{std::istreambuf_iterator<char>(af), {}};
+  tool::Args init_args;
+  for (std::string w; inf >> w;) init_args.push_back(w);
+  const fs::path dir = fs::temp_directory_path() / "qel-bench-thermal";
+  for (auto _ : bs) {
+    bs.PauseTiming();
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy_file(example / "qel.input", dir / "qel.input");
+    std::ostringstream sink, err;
+    tool::Args args{dir.string()};
+    args.insert(args.end(), init_args.begin(), init_args.end());
+    if (tool::init(args, sink, err) != 0) bs.SkipWithError(err.str().c_str());
+    std::istringstream in("'" + dir.string() + "'\n" + answers);
+    bs.ResumeTiming();
+    if (qel::run(in, sink, err) != 0) bs.SkipWithError(err.str().c_str());
+  }
+  fs::remove_all(dir);
+}
+BENCHMARK(BM_thermal_example)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

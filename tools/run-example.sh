@@ -6,7 +6,8 @@
 # Builds qeln if needed, makes a fresh output directory (default
 # out/NAME-<date>-<time>), copies the example's qel.input into it and runs
 # qeln with the example's answers piped in (everything after the directory,
-# which this script answers). The console transcript is kept in the output
+# which this script answers). An example with a file `init` first gets its
+# initial state from `qeltool init OUTDIR <the words of init>`. The console transcript is kept in the output
 # directory as console.txt, beside qel.hist and the dumps qelNNNNNN.dat.
 set -euo pipefail
 
@@ -35,11 +36,17 @@ fi
 
 cd "$root"
 [ -f build/CMakeCache.txt ] || cmake --preset default >&2
-cmake --build build -j2 --target qeln >&2
+targets=(qeln)
+[ -f "$example/init" ] && targets+=(qeltool)
+cmake --build build -j2 --target "${targets[@]}" >&2
 
 mkdir -p "$outdir"
 outdir="$(cd "$outdir" && pwd)"
 cp "$example/qel.input" "$outdir/"
+if [ -f "$example/init" ]; then
+  read -r -a init_args < "$example/init"
+  build/tools/qeltool init "$outdir" "${init_args[@]}"
+fi
 # The directory answer is quoted so that the path may hold slashes and blanks;
 # a quote inside it is doubled.
 quoted="'${outdir//\'/\'\'}'"

@@ -2,7 +2,10 @@
 # Installs the Debian packages the build and the tests need, where missing.
 set -euo pipefail
 need=()
-for pkg in cmake g++ make libgtest-dev libbenchmark-dev; do
+# libnetcdf-dev and netcdf-bin for qeltool nc and its tests, Debian's python3
+# modules for tools/qelplot.py, GNU parallel for examples/sweep.
+for pkg in cmake g++ make libgtest-dev libbenchmark-dev libnetcdf-dev netcdf-bin \
+  python3-matplotlib python3-netcdf4 parallel; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

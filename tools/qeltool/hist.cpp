@@ -1,0 +1,90 @@
+// qeltool hist: the diagnostic lines of a history file as CSV.
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <ostream>
+#include <string>
+
+#include "driver/console.hpp"
+#include "qeltool/qeltool.hpp"
+
+namespace qel::tool {
+
+namespace {
+
+// The fields of a diagnostic line: one blank, then these widths.
+constexpr std::array<int, 8> kWidths = {8, 8, 10, 10, 10, 10, 10, 10};
+constexpr std::size_t kLineLength = 77;
+// A header line of a fresh start: one blank and a 25-character value.
+constexpr std::size_t kHeaderLength = 26;
+constexpr int kHeaderLines = 100;
+
+std::string trim(const std::string& t) {
+  const std::size_t a = t.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  return t.substr(a, t.find_last_not_of(' ') - a + 1);
+}
+
+// The CSV cell of one fixed field, or false when the field holds something
+// the model never writes there. Asterisks (a value too wide for its field)
+// give an empty cell.
+bool cell(const std::string& field, std::string& c) {
+  const std::string t = trim(field);
+  if (!t.empty() && t.find_first_not_of('*') == std::string::npos && t.size() == field.size()) {
+    c.clear();
+    return true;
+  }
+  double v = 0.0;
+  if (t.empty() || t.find_first_of(" dDeE") != std::string::npos ||
+      parse_real(t, v) != RealText::ok)
+    return false;
+  if (std::isnan(v))
+    c = "NaN";
+  else if (std::isinf(v))
+    c = v > 0 ? "inf" : "-inf";
+  else
+    c = t;
+  return true;
+}
+
+}  // namespace
+
+int hist(const Args& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) throw Stop(2, "expected one history file\n" + usage("hist"));
+  const std::string& name = args[0];
+  std::ifstream in(name, std::ios::binary);
+  if (!in) throw Stop(2, "cannot open history file " + name);
+
+  out << "time,dt,min_u,max_v,max_w,pressure_deficit,divmax,column_pressure_contrast\n";
+  int bad = 0;
+  int n = 0;
+  bool in_header = true;
+  for (std::string line; std::getline(in, line);) {
+    ++n;
+    // The parameter lines of a fresh start come first.
+    if (in_header && n <= kHeaderLines && line.size() == kHeaderLength) continue;
+    in_header = false;
+
+    std::string row;
+    bool ok = line.size() == kLineLength && line[0] == ' ';
+    std::size_t at = 1;
+    for (std::size_t k = 0; ok && k < kWidths.size(); ++k) {
+      std::string c;
+      ok = cell(line.substr(at, std::size_t(kWidths[k])), c);
+      at += std::size_t(kWidths[k]);
+      row += (k == 0 ? "" : ",") + c;
+    }
+    if (!ok) {
+      ++bad;
+      err << "qeltool hist: " << name << ", line " << n
+          << ": not a diagnostic line (one blank and eight fixed fields, 77 characters); left "
+             "out\n";
+      continue;
+    }
+    out << row << '\n';
+  }
+  if (in.bad()) throw Stop(2, "cannot read history file " + name);
+  return bad == 0 ? 0 : 2;
+}
+
+}  // namespace qel::tool

@@ -1,0 +1,59 @@
+// qeltool: programs that work on the files of an experiment directory
+// (initial states, dump summaries, NetCDF export, history tables, runs
+// without a dialogue).
+//
+// Every subcommand takes its arguments without the program and subcommand
+// names, writes its results on `out` and explanations of failures on `err`,
+// and returns the exit status: 0 done, 1 a model stop in `run`, 2 a usage,
+// input or file error.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/state.hpp"
+
+namespace qel::tool {
+
+using Args = std::vector<std::string>;
+
+// The whole command line after the program name: the subcommand and its
+// arguments, or help.
+int qeltool(const Args& args, std::ostream& out, std::ostream& err);
+
+int init(const Args& args, std::ostream& out, std::ostream& err);
+int info(const Args& args, std::ostream& out, std::ostream& err);
+int nc(const Args& args, std::ostream& out, std::ostream& err);
+int hist(const Args& args, std::ostream& out, std::ostream& err);
+int run(const Args& args, std::ostream& out, std::ostream& err);
+
+// The usage text of one subcommand ("" for the overview of all).
+std::string usage(std::string_view command);
+
+// Shared by the subcommands.
+
+// "key=value" split at the first '='; throws Stop (status 2) when there is
+// no '=' or the key is empty.
+struct Setting {
+  std::string key, value;
+};
+Setting setting(const std::string& arg);
+
+// A real constant in any list-directed form (1, .5, 1.5d-3, ...); throws
+// Stop (status 2) naming `what` when the text is not one, or when it is not
+// finite and `finite` is asked for.
+double real_value(const std::string& text, std::string_view what, bool finite = true);
+
+// A dump stamp: a non-negative int32 with or without leading zeros.
+std::int32_t stamp_value(const std::string& text);
+
+// The shortest text that reads back as x (as std::to_chars writes it).
+std::string shortest(double x);
+
+// "vorticity" (USEPRIM = 0), "primitive" (USEPRIM > 0) or "none" (no
+// dynamics, USEPRIM < 0 or NaN).
+std::string_view mode_name(const Par& par);
+
+}  // namespace qel::tool

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Test of examples/sweep/sweep.sh: a two-member sweep of the rest example
+# runs to completion, each member with its own value saved in qel.input.
+#   tools/test-sweep.sh QELTOOL
+set -euo pipefail
+qeltool="$1"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+command -v parallel >/dev/null || { echo "FAIL: GNU parallel is missing (apt-get install parallel)"; exit 1; }
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+bash "$root/examples/sweep/sweep.sh" --qeltool "$qeltool" --base "$root/examples/rest" \
+  --out "$tmp/a sweep" --until 0.5 --dump-every 0.25 --diag-every 0.1 REI 1e-3 2d-3 ||
+  fail "sweep.sh ended with status $?"
+
+[ "$(wc -l <"$tmp/a sweep/joblog")" -eq 3 ] || fail "the job log does not list two members"
+for v in 1e-3 2d-3; do
+  d="$tmp/a sweep/REI-$v"
+  [ -f "$d/qel.hist" ] || fail "$d has no qel.hist"
+  # 100 header lines, then the diagnostic lines up to time 0.5.
+  lines=$(wc -l <"$d/qel.hist")
+  [ "$lines" -gt 100 ] || fail "$d/qel.hist has no diagnostic line"
+  [ "$(grep -c 'will write dump file' "$d/console.txt")" -ge 2 ] || fail "$d/console.txt shows no dumps"
+  ls "$d"/qel*.dat >/dev/null || fail "$d holds no dump"
+done
+grep -q '^ REI=  1.0000000000000000E-003,$' "$tmp/a sweep/REI-1e-3/qel.input" || fail "REI=1e-3 not saved"
+grep -q '^ REI=  2.0000000000000000E-003,$' "$tmp/a sweep/REI-2d-3/qel.input" || fail "REI=2d-3 not saved"
+
+# A member that exists already is refused before anything runs.
+if bash "$root/examples/sweep/sweep.sh" --qeltool "$qeltool" --out "$tmp/a sweep" REI 1e-3 2>/dev/null; then
+  fail "a second sweep into the same members was not refused"
+fi
+echo "sweep: two members completed"
