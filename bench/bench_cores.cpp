@@ -142,13 +142,3 @@ void BM_thermal_example(benchmark::State& bs) {
 BENCHMARK(BM_thermal_example)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
-
-// The model runs with subnormals flushed to zero.
-int main(int argc, char** argv) {
-  set_flush_to_zero();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -53,5 +53,3 @@ void BM_IterateOneSweep(benchmark::State& state) {
 BENCHMARK(BM_IterateOneSweep);
 
 }  // namespace
-
-BENCHMARK_MAIN();

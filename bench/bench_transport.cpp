@@ -100,5 +100,3 @@ BENCHMARK(BM_diffusion<afdiff>)->Name("afdiff");
 BENCHMARK(BM_hop)->Name("hop");
 BENCHMARK(BM_adtime)->Name("adtime");
 BENCHMARK(BM_stepsize)->Name("stepsize");
-
-BENCHMARK_MAIN();

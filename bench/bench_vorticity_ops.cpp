@@ -81,13 +81,3 @@ void BM_velocity(benchmark::State& state) {
 BENCHMARK(BM_velocity);
 
 }  // namespace
-
-// The model runs with subnormals flushed to zero.
-int main(int argc, char** argv) {
-  set_flush_to_zero();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
