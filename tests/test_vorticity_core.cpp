@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
+#include <numeric>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "driver/progress.hpp"
 #include "run_testing.hpp"
@@ -15,39 +17,23 @@ using namespace qel::testing;
 
 namespace {
 
-// A unit box on a uniform grid, axisymmetric, third-order upwind advection,
-// direct Poisson solver, no-slip walls; DT = DTMAX = 0.01 while the flow is
-// slow. The viscosity keeps the fastest diffusive mode, lambda dt =
-// REI (mr^2 + mz^2) DT = 0.32, inside the third-order Adams-Bashforth
-// stability interval (-6/11, 0).
-Params core_parameters(const Params& changes = {}) {
-  Params p = {{"DTMAX", "0.01"}, {"CFL", "0.5"},   {"DIFF", "0.2"},      {"USEPRIM", "0"},
-              {"ORDER", "3"},    {"REI", "5e-4"},  {"REIT", "5e-4"},     {"RWID", "1"},
-              {"HITE", "1"},     {"STR", "1"},     {"STZ", "1"},         {"PIT", "0"},
-              {"AXI", "1"},      {"BACTIVE", "1"}, {"BUOYBOUND", "1"},   {"BSMOOTH", "0"},
-              {"FROUDEINV", "1"}, {"BDFZ", "0.5"}, {"BDFRZ", "0.25"},    {"BDFRX", "0.25"},
-              {"BDFTURNON", "1"}};
-  for (const auto& [k, v] : changes) p[k] = v;
-  return p;
-}
-
 // Lamb-Oseen swirl of circulation g and core radius a: g/(2 pi r) (1 - exp(-r^2/a^2)).
 double lamb_oseen(double g, double a, double r) {
-  if (r == 0.0) return 0.0;
-  return g / (2.0 * M_PI * r) * (1.0 - std::exp(-r * r / (a * a)));
+  return r == 0.0 ? 0.0 : g / (2.0 * M_PI * r) * (1.0 - std::exp(-r * r / (a * a)));
 }
 
-void add_vortex(State& s, double g, double a) {
+// The fresh state of the experiment with that swirl everywhere.
+std::unique_ptr<State> with_vortex(const Experiment& e, double g, double a) {
+  auto s = e.initial_state();
   for (int j = 1; j <= NR; ++j)
-    for (int i = 1; i <= NR; ++i) s.fields.v(i, j) = lamb_oseen(g, a, s.basic.r(i));
+    for (int i = 1; i <= NR; ++i) s->fields.v(i, j) = lamb_oseen(g, a, s->basic.r(i));
+  return s;
 }
 
 double kinetic_energy(const State& s) {
-  auto e = std::make_unique<Field>();
-  const Fields& f = s.fields;
-  for (std::size_t n = 0; n < Field::size(); ++n)
-    e->a[n] = 0.5 * (f.u.a[n] * f.u.a[n] + f.w.a[n] * f.w.a[n] + f.v.a[n] * f.v.a[n]);
-  return integral(s, *e);
+  return integral(s, [&f = s.fields](int i, int j) {
+    return 0.5 * (f.u(i, j) * f.u(i, j) + f.w(i, j) * f.w(i, j) + f.v(i, j) * f.v(i, j));
+  });
 }
 
 }  // namespace
@@ -56,15 +42,14 @@ TEST(VorticityCore, RestWithHeightOnlyBuoyancyStaysExactlyAtRest) {
   // No viscosity: diffusing b by the flux differences of the conservative
   // form leaves rounding-level radial gradients ((a + b) - a - b), whose
   // torque would set the fluid moving at the 1e-17 level.
-  Experiment e(core_parameters(
-      {{"BSMOOTH", "10"}, {"BINTERFACE", "0.5"}, {"REI", "0"}, {"REIT", "0"}}));
+  Experiment e(unit_box(false, {{"BSMOOTH", "10"}, {"BINTERFACE", "0.5"}, {"REI", "0"}, {"REIT", "0"}}));
   // 200 steps of DT = DTMAX = 0.01.
-  const RunResult r = e.fresh(1.995, 1.0, 0.5);
+  const RunResult r = e.run(-1, "1.995 1 0.5");
   ASSERT_EQ(r.status, 0) << r.err;
   auto s = e.last_dump();
   EXPECT_GT(s->par.TIME, 1.99);
-  for (const Field* f : {&s->fields.u, &s->fields.w, &s->fields.v, &s->fields.zeta, &s->fields.psi})
-    EXPECT_EQ(max_abs(*f), 0.0);
+  const Fields& f = s->fields;
+  EXPECT_EQ(max_abs(f.u) + max_abs(f.w) + max_abs(f.v) + max_abs(f.zeta) + max_abs(f.psi), 0.0);
 }
 
 TEST(VorticityCore, ViscousVortexFollowsTheLambOseenSolution) {
@@ -72,13 +57,8 @@ TEST(VorticityCore, ViscousVortexFollowsTheLambOseenSolution) {
   // diffuses, v_t = nu (v_rr + v_r/r - v/r^2), whose solution from a
   // Lamb-Oseen vortex of radius a0 is the same vortex with a^2 = a0^2 + 4 nu T.
   const double nu = 5e-4, g = 1.0, a0 = 0.1, T = 2.5;
-  Experiment e(core_parameters({{"SLIPB", "1"}, {"SLIPT", "1"}, {"BACTIVE", "0"}}));
-  auto s = e.initial_state();
-  add_vortex(*s, g, a0);
-  e.write_state(*s, 0);
-  const RunResult r = e.restart(0, T, 0.5, 1.0);
-  ASSERT_EQ(r.status, 0) << r.err;
-  auto end = e.last_dump();
+  Experiment e(unit_box(false, {{"SLIPB", "1"}, {"SLIPT", "1"}, {"BACTIVE", "0"}}));
+  auto end = e.advance(*with_vortex(e, g, a0), "2.5 0.5 1");
   const double t = end->par.TIME;
   ASSERT_NEAR(t, T, 0.011);
   const double a = std::sqrt(a0 * a0 + 4.0 * nu * t);
@@ -97,15 +77,12 @@ TEST(VorticityCore, FluxFormConservesTheBuoyancyIntegral) {
   // With flux-form advection and conservative diffusion, no flux through any
   // wall and nothing else acting on b, the radius-weighted integral of b is
   // exact up to rounding.
-  Experiment e(core_parameters({{"ORDER", "-3"}, {"RAY", "0"}, {"BUOYBOUND", "1"}}));
+  Experiment e(unit_box(false, {{"ORDER", "-3"}, {"RAY", "0"}, {"BUOYBOUND", "1"}}));
   auto s = e.initial_state();
   add_thermal(*s, 0.5, 0.0, 0.3, 0.15);
   const double before = integral(*s, s->fields.b);
-  e.write_state(*s, 0);
   // About 500 steps; the step that reaches tstop = tdump writes the last dump.
-  const RunResult r = e.restart(0, 5.0, 5.0, 1.0);
-  ASSERT_EQ(r.status, 0) << r.err;
-  auto end = e.last_dump();
+  auto end = e.advance(*s, "5 5 1");
   EXPECT_GE(end->par.TIME, 5.0);
   EXPECT_GT(max_abs(end->fields.w), 1e-3);  // the thermal has moved
   EXPECT_NEAR(integral(*end, end->fields.b), before, 1e-12 * std::abs(before));
@@ -113,63 +90,57 @@ TEST(VorticityCore, FluxFormConservesTheBuoyancyIntegral) {
 
 TEST(VorticityCore, PlaneThermalAtMidWidthStaysMirrorSymmetric) {
   // Arakawa advection and the plane operators are exactly antisymmetric
-  // under r -> RWID - r; only the single-precision Poisson solve breaks the
-  // symmetry: its relative error, single-precision rounding amplified by the
-  // conditioning of the 89 x 89 problem, is about 1e-5 of psi.
-  Experiment e(core_parameters({{"AXI", "0"}, {"ORDER", "0"}, {"SLIPS", "1"}}));
+  // under r -> RWID - r: b is mirrored, psi and zeta change sign. Only the
+  // single-precision Poisson solve breaks the symmetry: its relative error,
+  // single-precision rounding amplified by the conditioning of the 89 x 89
+  // problem, is about 1e-5 of psi.
+  Experiment e(unit_box(false, {{"AXI", "0"}, {"ORDER", "0"}, {"SLIPS", "1"}}));
   auto s = e.initial_state();
   add_thermal(*s, 0.5, 0.5, 0.3, 0.1);
-  e.write_state(*s, 0);
-  const RunResult r = e.restart(0, 1.0, 1.0, 1.0);
-  ASSERT_EQ(r.status, 0) << r.err;
-  auto end = e.last_dump();
+  auto end = e.advance(*s, "1 1 1");
   const Fields& f = end->fields;
-  const double bmax = max_abs(f.b), psimax = max_abs(f.psi), zmax = max_abs(f.zeta);
-  ASSERT_GT(psimax, 0.0);
-  for (int j = 1; j <= NR; ++j)
-    for (int i = 1; i <= 45; ++i) {
-      EXPECT_NEAR(f.b(i, j), f.b(NR + 1 - i, j), 1e-6 * bmax) << i << ' ' << j;
-      EXPECT_NEAR(f.psi(i, j), -f.psi(NR + 1 - i, j), 1e-4 * psimax) << i << ' ' << j;
-      EXPECT_NEAR(f.zeta(i, j), -f.zeta(NR + 1 - i, j), 1e-4 * zmax) << i << ' ' << j;
-    }
+  for (const auto& [x, sign, tol] : {std::tuple{&f.b, 1.0, 1e-6}, {&f.psi, -1.0, 1e-4}, {&f.zeta, -1.0, 1e-4}}) {
+    const double m = max_abs(*x);
+    ASSERT_GT(m, 0.0);
+    for (int j = 1; j <= NR; ++j)
+      for (int i = 1; i <= 45; ++i) ASSERT_NEAR((*x)(i, j), sign * (*x)(NR + 1 - i, j), tol * m) << i << ' ' << j;
+  }
 }
 
 TEST(VorticityCore, KineticEnergyOfAVortexNeverGrows) {
   // No buoyancy anomaly: nothing feeds energy in; viscosity, the no-slip
   // walls and the upwind scheme only take it out.
-  Experiment e(core_parameters({{"SWIRL", "0.5"}, {"BACTIVE", "0"}}));
-  auto s = e.initial_state();
-  add_vortex(*s, 1.0, 0.15);
-  e.write_state(*s, 0);
-  const RunResult r = e.restart(0, 3.0, 0.25, 1.0);
-  ASSERT_EQ(r.status, 0) << r.err;
+  Experiment e(unit_box(false, {{"SWIRL", "0.5"}, {"BACTIVE", "0"}}));
+  auto s = with_vortex(e, 1.0, 0.15);
   double previous = kinetic_energy(*s);
-  const auto stamps = e.stamps();
-  ASSERT_GT(stamps.size(), 10u);
-  for (std::int64_t stamp : stamps) {
+  EXPECT_GT(max_abs(e.advance(*s, "3 0.25 1")->fields.w), 1e-4);  // the spin-down drives a meridional flow
+  ASSERT_GT(e.stamps().size(), 10u);
+  for (std::int64_t stamp : e.stamps()) {
     auto d = e.dump(stamp);
     const double ke = kinetic_energy(*d);
-    EXPECT_LE(ke, previous * (1.0 + 1e-14)) << "at t = " << d->par.TIME;
-    previous = ke;
+    EXPECT_LE(ke, std::exchange(previous, ke) * (1.0 + 1e-14)) << "at t = " << d->par.TIME;
   }
-  EXPECT_GT(max_abs(e.last_dump()->fields.w), 1e-4);  // the spin-down drives a meridional flow
 }
 
-TEST(VorticityCore, InvalidOrderAndVanishingStepStopTheRun) {
-  for (const char* order : {"2", "4", "1.5", "6"}) {
-    Experiment e(core_parameters({{"ORDER", order}}));
-    const RunResult r = e.fresh(1.0, 1.0, 1.0);
-    EXPECT_EQ(r.status, 1) << order;
-    // Nothing after the prompt for the times: the stop prints nothing.
-    EXPECT_TRUE(r.out.ends_with(" enter tstop,tdump,tdiag\n")) << order;
-    EXPECT_NE(r.err.find("ORDER"), std::string::npos) << r.err;
+// An ORDER without a scheme stops before the first step, with nothing on
+// standard output after the prompt for the times and the reason on standard
+// error; so does STZ = 2.5, which folds the grid back on itself: the Poisson
+// coefficients change sign, the cyclic reduction finds no real roots and the
+// solver set-up fails. CFL = 0 gives a zero step, which prints its record
+// and stops. None of them writes a dump.
+TEST(VorticityCore, InvalidOrderFailedSolverSetUpAndVanishingStepStopTheRun) {
+  const struct { Params change; std::string err, out; } cases[] = {
+      {{{"ORDER", "2"}}, "ORDER", ""}, {{{"ORDER", "4"}}, "ORDER", ""}, {{{"ORDER", "1.5"}}, "ORDER", ""},
+      {{{"ORDER", "6"}}, "ORDER", ""}, {{{"STZ", "2.5"}}, "error code 5", ""},
+      {{{"CFL", "0"}}, "the time step", "  dt too small, model is blowing up: now dt=   0.0000000000000000     \n"}};
+  for (const auto& c : cases) {
+    Experiment e(unit_box(false, c.change));
+    const RunResult r = e.run(-1, "1 1 1");
+    EXPECT_EQ(r.status, 1) << c.err;
+    EXPECT_EQ(r.out.substr(r.out.find(" enter tstop,tdump,tdiag\n") + 25), c.out) << c.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_TRUE(e.stamps().empty()) << c.err;
   }
-  Experiment e(core_parameters({{"CFL", "0"}}));
-  const RunResult r = e.fresh(1.0, 1.0, 1.0);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out.substr(r.out.find("tdiag\n") + 6),
-            "  dt too small, model is blowing up: now dt=   0.0000000000000000     \n");
-  EXPECT_FALSE(r.err.empty());
 }
 
 TEST(VorticityCore, DirectAndIterativePoissonSolvesAgreeOnASmoothFlow) {
@@ -178,56 +149,36 @@ TEST(VorticityCore, DirectAndIterativePoissonSolvesAgreeOnASmoothFlow) {
   // nearly the same interior zeta and b; psi from the sweeps lags behind the
   // direct solution (and with it the wall vorticity) but has its sign and core.
   std::unique_ptr<State> end[2];
-  const char* pit[2] = {"0", "20"};
   for (int k = 0; k < 2; ++k) {
-    Experiment e(core_parameters({{"PIT", pit[k]}}));
+    Experiment e(unit_box(false, {{"PIT", k ? "20" : "0"}}));
     auto s = e.initial_state();
     add_thermal(*s, 0.5, 0.0, 0.3, 0.1);
-    e.write_state(*s, 0);
-    const RunResult r = e.restart(0, 0.05, 1.0, 1.0);
-    ASSERT_EQ(r.status, 0) << r.err;
-    end[k] = e.last_dump();
+    end[k] = e.advance(*s, "0.05 1 1");
   }
   const Fields &d = end[0]->fields, &it = end[1]->fields;
-  const double zmax = max_abs(d.zeta), bmax = max_abs(d.b), psimax = max_abs(d.psi);
-  ASSERT_GT(zmax, 0.0);
-  double dot = 0.0, nd = 0.0, ni = 0.0;
+  const double zmax = max_abs(d.zeta), bmax = max_abs(d.b);
   for (int j = 2; j <= NR - 1; ++j)
     for (int i = 2; i <= NR - 1; ++i) EXPECT_NEAR(it.zeta(i, j), d.zeta(i, j), 1e-3 * zmax);
-  for (std::size_t n = 0; n < Field::size(); ++n) {
-    EXPECT_NEAR(it.b.a[n], d.b.a[n], 1e-4 * bmax);
-    dot += it.psi.a[n] * d.psi.a[n];
-    nd += d.psi.a[n] * d.psi.a[n];
-    ni += it.psi.a[n] * it.psi.a[n];
-  }
-  EXPECT_GT(psimax, 0.0);
+  for (std::size_t n = 0; n < Field::size(); ++n) EXPECT_NEAR(it.b.a[n], d.b.a[n], 1e-4 * bmax);
   // Jacobi sweeps damp the largest scales slowest (by cos(pi/90) a sweep),
-  // so 200 sweeps recover the compact core of psi, not its far field.
-  EXPECT_GT(dot / std::sqrt(nd * ni), 0.5);
-}
-
-TEST(VorticityCore, FailedSolverSetUpStopsBeforeTheFirstStep) {
-  // STZ = 2.5 folds the grid back on itself: the Poisson coefficients change
-  // sign and the cyclic reduction has no real roots.
-  Experiment e(core_parameters({{"STZ", "2.5"}}));
-  const RunResult r = e.fresh(1.0, 1.0, 1.0);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("error code 5"), std::string::npos) << r.err;
-  EXPECT_TRUE(r.out.ends_with(" enter tstop,tdump,tdiag\n"));
-  EXPECT_TRUE(e.stamps().empty());
+  // so 200 sweeps recover the compact core of psi, not its far field: the
+  // two psi correlate, but far from fully (a direct solve would give 1).
+  const auto dot = [](auto& x, auto& y) { return std::inner_product(x.a.begin(), x.a.end(), y.a.begin(), 0.0); };
+  const double c = dot(it.psi, d.psi) / std::sqrt(dot(d.psi, d.psi) * dot(it.psi, it.psi));
+  EXPECT_TRUE(c > 0.5 && c < 0.9) << c;
 }
 
 TEST(VorticityCore, FieldsTurnedNaNEndTheRunWithAModelStopStatus) {
-  Experiment e(core_parameters());
+  Experiment e(unit_box(false));
   auto s = e.initial_state();
   s->fields.b(45, 45) = std::nan("");
-  e.write_state(*s, 0);
-  const RunResult r = e.restart(0, 0.1, 0.05, 0.02);
+  const RunResult r = e.restart_from(*s, "0.1 0.05 0.02");
   EXPECT_EQ(r.status, 1);
-  // Every output of the run is still written, NaN included.
+  // Every output of the run is still written, NaN included; the report names
+  // the first output that showed it, the dump after the first step.
   EXPECT_NE(r.out.find("NaN"), std::string::npos);
-  EXPECT_GE(e.stamps().size(), 2u);
-  EXPECT_NE(r.err.find("NaN since model time"), std::string::npos) << r.err;
+  EXPECT_GE(e.stamps().size(), 3u);
+  EXPECT_NE(r.err.find("NaN since model time 1.0000000000000000E-002"), std::string::npos) << r.err;
 }
 
 TEST(Progress, ShownOnlyWhenAskedRefreshedAtMostFourTimesASecondAndCleared) {
@@ -238,13 +189,11 @@ TEST(Progress, ShownOnlyWhenAskedRefreshedAtMostFourTimesASecondAndCleared) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (Progress* p : {&off, &on}) p->step(0.5, 1.0, 50, ", NaN since t = 0.4");
   on.step(0.6, 1.0, 60, "");  // within the interval: not shown
-  off.clear();
-  on.clear();
+  off.clear(), on.clear();
   EXPECT_EQ(quiet.str(), "");
   const std::string text = shown.str();
   EXPECT_EQ(text.find("0.6"), std::string::npos);
   EXPECT_TRUE(text.starts_with("\rqeln: t = 0.5 of 1,")) << text;
-  EXPECT_NE(text.find("steps/s"), std::string::npos);
-  EXPECT_NE(text.find("NaN since t = 0.4"), std::string::npos);
+  EXPECT_TRUE(text.find("steps/s") != std::string::npos && text.find("NaN since t = 0.4") != std::string::npos) << text;
   EXPECT_TRUE(text.ends_with("\r\033[K")) << text;
 }
