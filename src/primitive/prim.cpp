@@ -127,8 +127,9 @@ void prim(State& s, int knew, int kold, int kolder, int nstep) {
   const double dt = stepsize(s);
   if (dt < kDtFloor) {
     write_record(*s.out, Record() << " dt too small, dt=" << dt);
-    throw Stop(1, "the time step fell to " + show(dt) +
-                      ", below 1.0E-5: the flow is blowing up (lower DTMAX or CFL, or raise the viscosity)");
+    throw Stop(1, "the primitive core stopped: the time step " + show(dt) +
+                      " fell below 1e-5 (CFL and diffusion limits); the flow is blowing up or "
+                      "CFL/DIFF/DTMAX is 0");
   }
 
   incmp(s, tu, tw, s.others.divmax);
