@@ -74,6 +74,13 @@ std::string list_real(double x) {
   return right(out, 25);
 }
 
+std::string real_text(double x) {
+  std::string t = list_real(x);
+  t.erase(0, t.find_first_not_of(' '));
+  t.erase(t.find_last_not_of(' ') + 1);
+  return t;
+}
+
 std::string list_int(std::int32_t n) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%11d", static_cast<int>(n));

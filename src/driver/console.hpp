@@ -22,6 +22,9 @@ namespace qel {
 // fixed or scientific form, NaN and infinities right-justified).
 std::string list_real(double x);
 
+// The same rendering without the padding of its field, for messages.
+std::string real_text(double x);
+
 // The 11-character rendering of an int32.
 std::string list_int(std::int32_t n);
 

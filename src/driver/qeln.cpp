@@ -183,14 +183,6 @@ void write_diagnostic(Run& run) {
   run.hist.line(line);
 }
 
-// A double as the records show it, without the padding of its field.
-std::string list_real_trimmed(double x) {
-  std::string t = list_real(x);
-  t.erase(0, t.find_first_not_of(' '));
-  t.erase(t.find_last_not_of(' ') + 1);
-  return t;
-}
-
 // The time loop: steps until the model time reaches tstop; at least one.
 void time_loop(Run& run, Progress& progress) {
   State& s = run.s;
@@ -224,13 +216,13 @@ void time_loop(Run& run, Progress& progress) {
       run.nan_since = par.TIME;
     }
     progress.step(par.TIME, run.tstop, run.nstep,
-                  run.nan_seen ? ", NaN since t = " + list_real_trimmed(run.nan_since) : "");
+                  run.nan_seen ? ", NaN since t = " + real_text(run.nan_since) : "");
     // A step that does not advance the time (DT <= 0 without a core, or a
     // time too large for DT to change it) would repeat for ever.
     if (!(par.TIME > t0) && par.TIME < run.tstop)
-      throw Stop(1, "the model time does not advance (TIME = " + list_real_trimmed(par.TIME) +
-                        " after a step DT = " + list_real_trimmed(par.DT) +
-                        "), so tstop = " + list_real_trimmed(run.tstop) + " cannot be reached");
+      throw Stop(1, "the model time does not advance (TIME = " + real_text(par.TIME) +
+                        " after a step DT = " + real_text(par.DT) +
+                        "), so tstop = " + real_text(run.tstop) + " cannot be reached");
     // The run ends at tstop, and at once when the comparison is unordered.
   } while (par.TIME < run.tstop);
 }
@@ -273,7 +265,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
     out.flush();
     indicator.clear();
     if (run.nan_seen) {
-      err << "qeln: the fields hold NaN since model time " << list_real_trimmed(run.nan_since)
+      err << "qeln: the fields hold NaN since model time " << real_text(run.nan_since)
           << " (the first diagnostic line or dump that showed it); the flow blew up, so the"
              " results from then on are not usable\n";
       return 1;

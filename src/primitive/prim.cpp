@@ -1,4 +1,3 @@
-#include <sstream>
 #include <string>
 
 #include "driver/console.hpp"
@@ -14,13 +13,6 @@ namespace {
 // 1.0E-5 in single precision, widened: the smallest step this core takes.
 constexpr double kDtFloor = 9.999999747378752E-6;
 
-std::string show(double x) {
-  std::ostringstream os;
-  os.precision(17);
-  os << x;
-  return os.str();
-}
-
 // The advection scheme ORDER selects: 3 and 5 upwind, negative flux form.
 // The Arakawa Jacobian (0) needs a stream function and is not available here.
 void advect(State& s, Field& t, const Field& f) {
@@ -32,7 +24,7 @@ void advect(State& s, Field& t, const Field& f) {
   } else if (order < 0.0) {
     marat(s, t, f);
   } else {
-    throw Stop(1, "ORDER = " + show(order) +
+    throw Stop(1, "ORDER = " + real_text(order) +
                       " has no advection scheme in the primitive-variable core: use 3 (third-order "
                       "upwind), 5 (fifth-order upwind) or a negative value (flux form)");
   }
@@ -124,13 +116,7 @@ void prim(State& s, int knew, int kold, int kolder, int nstep) {
     }
   }
 
-  const double dt = stepsize(s);
-  if (dt < kDtFloor) {
-    write_record(*s.out, Record() << " dt too small, dt=" << dt);
-    throw Stop(1, "the primitive core stopped: the time step " + show(dt) +
-                      " fell below 1e-5 (CFL and diffusion limits); the flow is blowing up or "
-                      "CFL/DIFF/DTMAX is 0");
-  }
+  const double dt = checked_stepsize(s, kDtFloor, " dt too small, dt=", "primitive");
 
   incmp(s, tu, tw, s.others.divmax);
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+
+#include "driver/console.hpp"
 
 namespace qel {
 
@@ -108,6 +111,17 @@ double stepsize(State& s) {
   dtdiff = dtdiff < p.DTMAX ? dtdiff : p.DTMAX;
   p.DT = dtcfl < dtdiff ? dtcfl : dtdiff;
   return p.DT;
+}
+
+double checked_stepsize(State& s, double floor, std::string_view record, std::string_view core) {
+  const double dt = stepsize(s);
+  if (dt < floor) {
+    write_record(*s.out, Record() << record << dt);
+    throw Stop(1, "the " + std::string(core) + " core stopped: the time step " + real_text(dt) +
+                      " fell below " + real_text(floor) +
+                      " (CFL and diffusion limits); the flow is blowing up or CFL/DIFF/DTMAX is 0");
+  }
+  return dt;
 }
 
 }  // namespace qel

@@ -6,6 +6,8 @@
 // tendency levels; f <- f + dt * sum_k abc(k, nlev) T(level k).
 #pragma once
 
+#include <string_view>
+
 #include "driver/state.hpp"
 
 namespace qel {
@@ -28,7 +30,11 @@ double rm(State& s, const Field& a);
 
 // The step both cores take: DT = min(CFL/max(cflr, cflz, 1e-6),
 // min(DIFF/(diffmax + 1e-15), DTMAX)), stored in s.par.DT and returned.
-// The caller compares it with its own lower threshold.
 double stepsize(State& s);
+
+// stepsize, checked against the core's smallest step `floor`: below it the
+// core's record (`record` followed by DT) goes to the model's output and the
+// run stops (qel::Stop, status 1), the fields not advanced.
+double checked_stepsize(State& s, double floor, std::string_view record, std::string_view core);
 
 }  // namespace qel

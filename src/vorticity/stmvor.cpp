@@ -1,4 +1,4 @@
-#include <sstream>
+#include <string>
 
 #include "driver/console.hpp"
 #include "elliptic/elliptic.hpp"
@@ -26,12 +26,10 @@ Scheme advection_scheme(double order) {
   if (order == 5.0) return upwind5;
   if (order == 0.0) return arakawa;
   if (order < 0.0) return marat;
-  std::ostringstream msg;
-  msg << "ORDER = " << order
-      << " selects no advection scheme of the vorticity core; valid values are 3 or 5 "
-         "(upwind), 0 (Arakawa Jacobian) or any negative value (flux form: -2 <= ORDER < 0 "
-         "centred, ORDER < -2 upwind-biased)";
-  throw Stop(1, msg.str());
+  throw Stop(1, "ORDER = " + real_text(order) +
+                    " selects no advection scheme of the vorticity core; valid values are 3 or 5 "
+                    "(upwind), 0 (Arakawa Jacobian) or any negative value (flux form: "
+                    "-2 <= ORDER < 0 centred, ORDER < -2 upwind-biased)");
 }
 
 // Diffusion of vorticity and swirl: plane Laplacian, the axisymmetric vector
@@ -102,14 +100,8 @@ void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
   if (p.BACTIVE > 0.0 && p.RAY != 0.0) strat(s, tb);
   mask_walls(s, tz, tb);
 
-  const double dt = stepsize(s);
-  if (dt < kDtFloor) {
-    write_record(*s.out, Record() << " dt too small, model is blowing up: now dt=" << dt);
-    std::ostringstream msg;
-    msg << "the vorticity core stopped: the time step " << dt
-        << " fell below 1e-6 (CFL and diffusion limits); the flow is blowing up or CFL/DIFF/DTMAX is 0";
-    throw Stop(1, msg.str());
-  }
+  const double dt =
+      checked_stepsize(s, kDtFloor, " dt too small, model is blowing up: now dt=", "vorticity");
   const double rdt = 1.0 / dt;
   abcoef(s, o.dtold1 * rdt, (o.dtold1 + o.dtold2) * rdt);
 
