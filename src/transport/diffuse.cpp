@@ -37,6 +37,34 @@ inline double axial_bracket(const CellField& flxz, int ip, int im, int j) {
   return flxz(ip, j) + flxz(im, j) - flxz(ip, j - 1) - flxz(im, j - 1);
 }
 
+// The axial part of the divergence, added to g at the columns i = ifirst..91:
+// (1/rho) d/dz flux at the rows j = 2..90, where on the side walls the two
+// cells beside the node collapse onto the one inside; then the bottom and
+// top, where the flux through the wall is zero and the one inside acts over
+// the half cell next to the wall.
+void add_axial(const State& s, const CellField& flxz, Field& g, int ifirst) {
+  const Basic& b = s.basic;
+  const Bnds& x = s.bnds;
+  for (int j = 2; j <= NC; ++j) {
+    const double c = b.mz(j);
+    const double rhoc = b.rhoc(j);
+    if (ifirst == 1) g(1, j) = g(1, j) + axial_bracket(flxz, 1, 1, j) * c * 0.25 / rhoc;
+    for (int i = 2; i <= NC; ++i)
+      g(i, j) = g(i, j) + axial_bracket(flxz, i, i - 1, j) * c * 0.25 / rhoc;
+    g(NR, j) = g(NR, j) + axial_bracket(flxz, NC, NC, j) * c * 0.25 / rhoc;
+  }
+  const double cb = 0.5 * b.mz(1);
+  const double ct = 0.5 * b.mz(NR);
+  const double rb = 1.0 / b.rhoc(1);
+  const double rt = 1.0 / b.rhoc(NR);
+  for (int i = ifirst; i <= NR; ++i) {
+    const int ip = x.ip(i);
+    const int im = x.im(i);
+    g(i, 1) = g(i, 1) + (flxz(im, 1) + flxz(ip, 1)) * cb * rb;
+    g(i, NR) = g(i, NR) - (flxz(im, NC) + flxz(ip, NC)) * ct * rt;
+  }
+}
+
 }  // namespace
 
 void diffuse(State& s, Field& t, const Field& f) {
@@ -56,31 +84,9 @@ void diffuse(State& s, Field& t, const Field& f) {
       t(i, j) = t(i, j) + radial_bracket(flxr, i, jp, jm) * b.mr(i) * 0.25 / (rhoc * b.rc(i));
   }
 
-  // (1/rho) d/dz flux at the interior rows j = 2..90; on the side walls the
-  // two cells beside the node collapse onto the one inside.
-  for (int j = 2; j <= NC; ++j) {
-    const double c = b.mz(j);
-    const double rhoc = b.rhoc(j);
-    t(1, j) = t(1, j) + axial_bracket(flxz, 1, 1, j) * c * 0.25 / rhoc;
-    for (int i = 2; i <= NC; ++i)
-      t(i, j) = t(i, j) + axial_bracket(flxz, i, i - 1, j) * c * 0.25 / rhoc;
-    t(NR, j) = t(NR, j) + axial_bracket(flxz, NC, NC, j) * c * 0.25 / rhoc;
-  }
+  add_axial(s, flxz, t, 1);
 
-  // Bottom and top: the flux through the wall is zero, the one inside acts
-  // over the half cell next to the wall.
-  const double cb = 0.5 * b.mz(1);
-  const double ct = 0.5 * b.mz(NR);
-  const double rb = 1.0 / b.rhoc(1);
-  const double rt = 1.0 / b.rhoc(NR);
-  for (int i = 1; i <= NR; ++i) {
-    const int ip = x.ip(i);
-    const int im = x.im(i);
-    t(i, 1) = t(i, 1) + (flxz(im, 1) + flxz(ip, 1)) * cb * rb;
-    t(i, NR) = t(i, NR) - (flxz(im, NC) + flxz(ip, NC)) * ct * rt;
-  }
-
-  // Inner and outer walls in the same way.
+  // Inner and outer walls: no flux through them either.
   const double ci = 0.5 * b.mr(1);
   const double co = 0.5 * b.mr(NR);
   for (int j = 1; j <= NR; ++j) {
@@ -125,26 +131,9 @@ void afdiff(State& s, Field& t, const Field& f) {
       dsum(i, j) = radial_bracket(flxr, i, jp, jm) * b.mr(i) * 0.25 / (rhoc * sc.rc3(i));
   }
 
-  // d/dz (K d(F/r)/dz) at j = 2..90, the outer wall from its one cell.
-  for (int j = 2; j <= NC; ++j) {
-    const double c = b.mz(j);
-    const double rhoc = b.rhoc(j);
-    for (int i = 2; i <= NC; ++i)
-      dsum(i, j) = dsum(i, j) + axial_bracket(flxz, i, i - 1, j) * c * 0.25 / rhoc;
-    dsum(NR, j) = dsum(NR, j) + axial_bracket(flxz, NC, NC, j) * c * 0.25 / rhoc;
-  }
-
-  // No flux through the bottom, the top and the outer wall.
-  const double cb = 0.5 * b.mz(1);
-  const double ct = 0.5 * b.mz(NR);
-  const double rb = 1.0 / b.rhoc(1);
-  const double rt = 1.0 / b.rhoc(NR);
-  for (int i = 2; i <= NR; ++i) {
-    const int ip = x.ip(i);
-    const int im = x.im(i);
-    dsum(i, 1) = dsum(i, 1) + (flxz(im, 1) + flxz(ip, 1)) * cb * rb;
-    dsum(i, NR) = dsum(i, NR) - (flxz(im, NC) + flxz(ip, NC)) * ct * rt;
-  }
+  // d/dz (K d(F/r)/dz) off the axis, with no flux through the bottom and the
+  // top; then no flux through the outer wall.
+  add_axial(s, flxz, dsum, 2);
   const double co = 0.5 * b.mr(NR);
   for (int j = 1; j <= NR; ++j)
     dsum(NR, j) =
