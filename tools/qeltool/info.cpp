@@ -49,19 +49,8 @@ int info(const Args& args, std::ostream& out, std::ostream&) {
   write_namelist(out, par);
   out << " field   " << std::string(18, ' ') << "minimum" << std::string(19, ' ') << "maximum\n";
   const bool primitive = mode_name(par) == "primitive";
-  range_line(out, "b", f.b.data(), Field::size());
-  range_line(out, "v", f.v.data(), Field::size());
-  range_line(out, "u", f.u.data(), Field::size());
-  range_line(out, "w", f.w.data(), Field::size());
-  range_line(out, "visc", f.visc.data(), Field::size());
-  range_line(out, "bdf", f.bdf.data(), Field::size());
-  if (primitive) {
-    range_line(out, "p_cell", f.psi.data(), CellField::size());
-    range_line(out, "p_point", f.zeta.data(), Field::size());
-  } else {
-    range_line(out, "psi", f.psi.data(), Field::size());
-    range_line(out, "zeta", f.zeta.data(), Field::size());
-  }
+  for (const DumpField& d : dump_fields(f, primitive))
+    range_line(out, d.name, d.data, d.cell ? CellField::size() : Field::size());
   range_line(out, "r", s->basic.r.data(), NR);
   range_line(out, "z", s->basic.z.data(), NR);
   return 0;

@@ -206,32 +206,21 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
     const double* data;
     bool cell;
   };
-  const Fields& fl = s->fields;
-  std::vector<Out> fields = {
-      {f.var("b", {d_time, d_z, d_r}, "buoyancy"), fl.b.data(), false},
-      {f.var("v", {d_time, d_z, d_r}, "swirl (azimuthal) velocity"), fl.v.data(), false},
-      {f.var("u", {d_time, d_z, d_r}, "radial velocity"), fl.u.data(), false},
-      {f.var("w", {d_time, d_z, d_r}, "vertical velocity"), fl.w.data(), false},
-      {f.var("visc", {d_time, d_z, d_r}, "viscosity"), fl.visc.data(), false},
-      {f.var("bdf", {d_time, d_z, d_r}, "body-force shape"), fl.bdf.data(), false},
-  };
+  std::vector<Out> fields;
   int vzc = -1, vrc = -1;
-  if (primitive) {
-    // The cell-centred pressure lives on the 90 x 90 cell centres.
-    const int dzc = f.dim("z_cell", NC);
-    const int drc = f.dim("r_cell", NC);
-    vzc = f.var("z_cell", {dzc}, "height of the cell centres");
-    f.text(vzc, "positive", "up");
-    vrc = f.var("r_cell", {drc},
-                axi ? "radius of the cell centres" : "distance across of the cell centres");
-    fields.push_back(
-        {f.var("p_cell", {d_time, dzc, drc}, "pressure at the cell centres"), fl.psi.data(), true});
-    fields.push_back({f.var("p_point", {d_time, d_z, d_r}, "pressure averaged to the grid points"),
-                      fl.zeta.data(), false});
-  } else {
-    fields.push_back({f.var("psi", {d_time, d_z, d_r}, "stream function"), fl.psi.data(), false});
-    fields.push_back(
-        {f.var("zeta", {d_time, d_z, d_r}, "azimuthal vorticity"), fl.zeta.data(), false});
+  for (const DumpField& d : dump_fields(s->fields, primitive)) {
+    if (d.cell) {
+      // The cell-centred pressure lives on the 90 x 90 cell centres.
+      const int dzc = f.dim("z_cell", NC);
+      const int drc = f.dim("r_cell", NC);
+      vzc = f.var("z_cell", {dzc}, "height of the cell centres");
+      f.text(vzc, "positive", "up");
+      vrc = f.var("r_cell", {drc},
+                  axi ? "radius of the cell centres" : "distance across of the cell centres");
+      fields.push_back({f.var(d.name, {d_time, dzc, drc}, d.long_name), d.data, true});
+    } else {
+      fields.push_back({f.var(d.name, {d_time, d_z, d_r}, d.long_name), d.data, false});
+    }
   }
   f.end_definitions();
 

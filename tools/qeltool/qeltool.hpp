@@ -56,4 +56,15 @@ std::string shortest(double x);
 // dynamics, USEPRIM < 0 or NaN).
 std::string_view mode_name(const Par& par);
 
+// The fields of a dump in the order the tools show them: b, v, u, w, visc,
+// bdf, then psi and zeta, or in primitive mode the cell pressure (the first
+// 8100 values of psi, on the 90 x 90 cell centres) and its grid-point average.
+struct DumpField {
+  const char* name;
+  const char* long_name;
+  const double* data;
+  bool cell;  // on the cell centres
+};
+std::vector<DumpField> dump_fields(const Fields& f, bool primitive);
+
 }  // namespace qel::tool

@@ -147,6 +147,24 @@ std::string_view mode_name(const Par& par) {
   return "none";
 }
 
+std::vector<DumpField> dump_fields(const Fields& f, bool primitive) {
+  std::vector<DumpField> v = {
+      {"b", "buoyancy", f.b.data(), false},
+      {"v", "swirl (azimuthal) velocity", f.v.data(), false},
+      {"u", "radial velocity", f.u.data(), false},
+      {"w", "vertical velocity", f.w.data(), false},
+      {"visc", "viscosity", f.visc.data(), false},
+      {"bdf", "body-force shape", f.bdf.data(), false}};
+  if (primitive) {
+    v.push_back({"p_cell", "pressure at the cell centres", f.psi.data(), true});
+    v.push_back({"p_point", "pressure averaged to the grid points", f.zeta.data(), false});
+  } else {
+    v.push_back({"psi", "stream function", f.psi.data(), false});
+    v.push_back({"zeta", "azimuthal vorticity", f.zeta.data(), false});
+  }
+  return v;
+}
+
 int qeltool(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {
     err << kOverview;
