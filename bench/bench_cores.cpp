@@ -12,7 +12,7 @@
 
 #include "driver/qeln.hpp"
 #include "driver/start.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
 #include "primitive/primitive.hpp"

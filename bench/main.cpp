@@ -2,7 +2,7 @@
 // flushed to zero, so its benchmarks do too.
 #include <benchmark/benchmark.h>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 int main(int argc, char** argv) {
   qel::set_flush_to_zero();

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 int main(int argc, char** argv) {
   qel::set_flush_to_zero();

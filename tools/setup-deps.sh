@@ -2,10 +2,11 @@
 # Installs the Debian packages the build and the tests need, where missing.
 set -euo pipefail
 need=()
-# libnetcdf-dev and netcdf-bin for qeltool nc and its tests, Debian's python3
-# modules for tools/qelplot.py, GNU parallel for examples/sweep.
-for pkg in cmake g++ make libgtest-dev libbenchmark-dev libnetcdf-dev netcdf-bin \
-  python3-matplotlib python3-netcdf4 parallel; do
+# libeigen3-dev for the double-precision direct solvers, libnetcdf-dev and
+# netcdf-bin for qeltool nc and its tests, Debian's python3 modules for
+# tools/qelplot.py and the xarray analysis, GNU parallel for examples/sweep.
+for pkg in cmake g++ make libgtest-dev libbenchmark-dev libeigen3-dev libnetcdf-dev netcdf-bin \
+  python3-matplotlib python3-netcdf4 python3-xarray parallel; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -1,12 +1,8 @@
-// The console layer: list-directed records written and read on any stream,
-// and the fixed-point fields of the diagnostic line.
+// The console layer: list-directed input on any stream (the output records
+// are rendered by model/render.hpp, which this header brings in).
 //
-// Output record: one leading blank, then the items; a text item as it stands,
-// a double as a 25-character field, an int32 as an 11-character field. Items
-// after the first are preceded by a separator blank, except a text item that
-// follows another text item. Input: each read statement starts at the next
-// line and takes items separated by blanks, one comma or line ends; a slash
-// ends it early. Two commas in a row (an empty item) are refused.
+// Input: each read statement starts at the next line and takes items
+// separated by blanks, one comma or line ends; a slash ends it early. Two commas in a row (an empty item) are refused.
 #pragma once
 
 #include <cstdint>
@@ -14,43 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "driver/state.hpp"
+#include "model/render.hpp"
+#include "model/state.hpp"
 
 namespace qel {
-
-// The 25-character list-directed rendering of a double (17 significant digits,
-// fixed or scientific form, NaN and infinities right-justified).
-std::string list_real(double x);
-
-// The same rendering without the padding of its field, for messages.
-std::string real_text(double x);
-
-// The 11-character rendering of an int32.
-std::string list_int(std::int32_t n);
-
-// A fixed-point field of the diagnostic line: `decimals` digits after the
-// point, right-justified in `width`, asterisks when it does not fit.
-std::string fixed_field(double x, int width, int decimals);
-
-// A list-directed output record under construction.
-class Record {
- public:
-  Record() : line_(" ") {}
-  Record& operator<<(std::string_view text);  // text item as it stands
-  Record& operator<<(const char* text) { return *this << std::string_view(text); }
-  Record& operator<<(const std::string& text) { return *this << std::string_view(text); }
-  Record& operator<<(double x);              // 25-character field
-  Record& operator<<(std::int32_t n);        // 11-character field
-  const std::string& str() const { return line_; }
-
- private:
-  enum class Item { none, text, number };
-  std::string line_;
-  Item last_ = Item::none;  // kind of the previous item
-};
-
-// Writes the record and a line end.
-void write_record(std::ostream& out, const Record& rec);
 
 // A real constant in any list-directed form (1, 1., .5, 1.5e-3, 1.5E-3,
 // 1.5d-3, 1.5D-3, optionally signed, or NaN, Inf, Infinity in any letter

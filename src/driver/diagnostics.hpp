@@ -3,7 +3,7 @@
 // so a NaN counts only when it is the starting element.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

@@ -1,7 +1,7 @@
 #include <iostream>
 
 #include "driver/qeln.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 int main(int argc, char** argv) {
   qel::set_flush_to_zero();

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "driver/console.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

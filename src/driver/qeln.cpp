@@ -19,7 +19,7 @@
 #include "driver/namelist.hpp"
 #include "driver/progress.hpp"
 #include "driver/start.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
 #include "primitive/primitive.hpp"

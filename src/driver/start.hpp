@@ -2,7 +2,7 @@
 // start, shared by the driver and the tools that prepare initial states.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

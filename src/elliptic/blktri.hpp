@@ -18,7 +18,7 @@
 
 #include <span>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

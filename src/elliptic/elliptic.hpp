@@ -5,7 +5,7 @@
 // by block-tridiagonal cyclic reduction in single precision or by Jacobi sweeps.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

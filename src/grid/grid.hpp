@@ -7,7 +7,7 @@
 // (one-sided at the ends), mrh, mzh twice the reciprocal cell widths.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

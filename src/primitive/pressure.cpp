@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "driver/console.hpp"
+#include "model/render.hpp"
 #include "primitive/primitive.hpp"
 
 namespace qel {

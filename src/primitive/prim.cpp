@@ -1,6 +1,6 @@
 #include <string>
 
-#include "driver/console.hpp"
+#include "model/render.hpp"
 #include "primitive/primitive.hpp"
 #include "timeint/timeint.hpp"
 #include "transport/transport.hpp"

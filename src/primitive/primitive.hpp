@@ -14,7 +14,7 @@
 // outer wall before the pressure correction.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "driver/console.hpp"
+#include "model/render.hpp"
 
 namespace qel {
 

@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

@@ -7,7 +7,7 @@
 // afdiff: the axisymmetric vector Laplacian of an azimuthal component.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

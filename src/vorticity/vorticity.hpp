@@ -13,7 +13,7 @@
 // (or a free-slip wall in plane geometry) and has no switch.
 #pragma once
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel {
 

@@ -1,6 +1,6 @@
 #include <iostream>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "qeltool/qeltool.hpp"
 
 int main(int argc, char** argv) {

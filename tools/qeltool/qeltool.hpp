@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 namespace qel::tool {
 

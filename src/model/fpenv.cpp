@@ -1,4 +1,4 @@
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 #if defined(__SSE__) || defined(__x86_64__)
 #include <pmmintrin.h>
