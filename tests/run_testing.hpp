@@ -124,6 +124,35 @@ inline void add_thermal(State& s, double amp, double r0, double z0, double a) {
     }
 }
 
+// The eight values of each diagnostic line (77 characters) on standard output.
+inline std::vector<std::vector<double>> diagnostic_lines(const std::string& out) {
+  std::vector<std::vector<double>> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::vector<double> v(8);
+    for (double& x : v) fields >> x;
+    if (line.size() == 77 && fields && (fields >> std::ws).eof()) lines.push_back(v);
+  }
+  return lines;
+}
+
+// The largest divergence of the velocity of s over the cells: the net
+// outflow of r u per unit cell area, each face value the mean of its two end
+// points, r the radius factor rc of the points.
+inline double largest_divergence(const State& s) {
+  const Basic& g = s.basic;
+  const Field &u = s.fields.u, &w = s.fields.w;
+  double div = 0.0;
+  for (int l = 1; l <= NC; ++l)
+    for (int k = 1; k <= NC; ++k)
+      div = std::max(div, std::abs((g.rc(k + 1) * (u(k + 1, l) + u(k + 1, l + 1)) - g.rc(k) * (u(k, l) + u(k, l + 1))) /
+                                       (2.0 * (g.r(k + 1) - g.r(k))) +
+                                   (g.rc(k) * (w(k, l + 1) - w(k, l)) + g.rc(k + 1) * (w(k + 1, l + 1) - w(k + 1, l))) /
+                                       (2.0 * (g.z(l + 1) - g.z(l)))));
+  return div;
+}
+
 inline double max_abs(const Field& f) {
   return std::abs(*std::ranges::max_element(f.a, {}, [](double x) { return std::abs(x); }));
 }

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -16,6 +17,7 @@
 #include "driver/files.hpp"
 #include "driver/qeln.hpp"
 #include "files_testing.hpp"
+#include "model/state.hpp"
 
 namespace fs = std::filesystem;
 using namespace qel;
@@ -113,6 +115,50 @@ TEST(FreshStart, TranscriptAndHistoryHeaderAreExact) {
   EXPECT_EQ(e.read("qel.hist"), header + d1 + d2 + d3);
 }
 
+// The fields a fresh start leaves, read from its first dump (no dynamics
+// acts), on a grid stretched along both axes, with a viscous lid (REIT >
+// REI) and the body force well inside the box.
+TEST(FreshStart, FieldsFollowTheStepTheRaisedCosineAndTheViscousLid) {
+  Experiment e("RWID = 1.5, HITE = 2, STR = 0.7, STZ = 0.6, AXI = 1, REI = 1e-3, REIT = 4e-3, FROUDEINV = 2,\n"
+               "  BSMOOTH = 8, BINTERFACE = 0.9, BDFZ = 1.2, BDFRX = 0.6, BDFRZ = 0.5");
+  ASSERT_EQ(e.run("-1\n0\n0 1 0\n").status, 0);
+  auto s = std::make_unique<State>();
+  read_dump(*s, e.path() + "/qel000500.dat");
+  const Fields& f = s->fields;
+  // Grid: x(k) = L g(s_k; a), g(s; a) = (s^3 (2 - a) + a s)/(s^2 + 1), with
+  // s_k = k h - h formed in single precision from h = 1/90 in single.
+  const auto coordinate = [](int k, double length, double a) {
+    const float h = 1.0f / 90.0f, sk = float(k) * h - h;
+    const double x = sk;
+    return length * (x * x * x * (2.0 - a) + a * x) / (x * x + 1.0);
+  };
+  for (int k = 1; k <= NR; ++k) {
+    EXPECT_NEAR(s->basic.r(k), coordinate(k, 1.5, 0.7), 1e-15) << k;
+    EXPECT_NEAR(s->basic.z(k), coordinate(k, 2.0, 0.6), 1e-15) << k;
+  }
+  // b = 1/(1 + exp(BSMOOTH (BINTERFACE - z))), light below, heavy above;
+  // bdf = 0.25 (1 + cos(pi rho))/BDFRZ inside the ellipse rho < 1,
+  // rho^2 = (r/BDFRX)^2 + ((z - BDFZ)/BDFRZ)^2, pi in single precision;
+  // visc = max(REI, 2 REIT (z + 0.5 - HITE)), rising to REIT at the top.
+  const double pi_single = 3.1415927410125732;
+  int lid = 0, forced = 0;
+  for (int j = 1; j <= NR; ++j)
+    for (int i = 1; i <= NR; ++i) {
+      const double r = s->basic.r(i), z = s->basic.z(j);
+      const double rho = std::hypot(r / 0.6, (z - 1.2) / 0.5);
+      const double bdf = rho < 1.0 ? 0.25 * (1.0 + std::cos(pi_single * rho)) / 0.5 : 0.0;
+      const double visc = std::max(1e-3, 2.0 * 4e-3 * (z + 0.5 - 2.0));
+      ASSERT_NEAR(f.b(i, j), 1.0 / (1.0 + std::exp(8.0 * (0.9 - z))), 1e-15) << i << ' ' << j;
+      ASSERT_NEAR(f.bdf(i, j), bdf, 1e-15) << i << ' ' << j;
+      ASSERT_NEAR(f.visc(i, j), visc, 4e-18) << i << ' ' << j;
+      ASSERT_TRUE(f.u(i, j) == 0 && f.v(i, j) == 0 && f.w(i, j) == 0 && f.psi(i, j) == 0 && f.zeta(i, j) == 0);
+      lid += visc > 1e-3, forced += bdf > 0.0;
+    }
+  EXPECT_GT(lid, 5 * NR);
+  EXPECT_GT(forced, 100);
+  EXPECT_TRUE(f.b(1, 1) < 1e-3 && f.b(1, NR) > 0.99 && f.visc(1, NR) == 4e-3);
+}
+
 TEST(Dumps, NamesAndScheduleFollowTheModelTimeAndRestartsReadTheStampsBack) {
   // A fresh start with tstop, tdump, tdiag, then a restart from a stamp if
   // one is given; the dumps and the number of diagnostic lines of both runs,
@@ -152,6 +198,20 @@ TEST(Dumps, NamesAndScheduleFollowTheModelTimeAndRestartsReadTheStampsBack) {
     EXPECT_EQ(std::ranges::count(e.read("qel.hist"), '\n'), 100 + c.lines);
     EXPECT_EQ(e.dumps(), c.dumps);
   }
+}
+
+// A dump is due when the time times the reciprocal of tdump passes an
+// integer: from 17.879999999999995 in steps of 0.01 with tdump = 0.1, the
+// step to 17.9 (179.0 by the reciprocal, 178.99999999999997 by a division)
+// dumps, the step to 17.91 (179.1 either way) does not.
+TEST(Dumps, ScheduleMultipliesByTheReciprocalOfTheInterval) {
+  Experiment e("DT = 17.879999999999995");
+  ASSERT_EQ(e.run("-1\n0\n0 1 0\n").status, 0);  // one step, to TIME = DT
+  const Result r = e.run("17870\n1\n $f dt = 0.01 $end\n0\n18.005 0.1 1e9\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The first step, the steps to 17.9 (stamp 17890: 100 TIME = 1789.9999999999998)
+  // and to 18.000000000000014.
+  EXPECT_EQ(e.dumps(), "qel017870.dat qel017880.dat qel017890.dat qel018000.dat");
 }
 
 TEST(Restart, RewritesExactlyWhatItReadWithTheExpectedChangesAndAppendsToTheHistory) {
@@ -254,4 +314,18 @@ TEST(CommandLine, HelpAndVersionAreShown) {
   EXPECT_EQ(version.status, 0);
   // The version, and nothing on the error output of either.
   EXPECT_EQ(version.out + help.err + version.err, std::string("qeln ") + QEL_VERSION + "\n");
+}
+
+// The driver is the top of the program: nothing else in the sources
+// includes its headers.
+TEST(Layout, NoSourceOutsideTheDriverIncludesItsHeaders) {
+  int files = 0;
+  for (const auto& f : fs::recursive_directory_iterator(fs::path(QEL_SOURCE_DIR) / "src")) {
+    if (!f.is_regular_file() || f.path().parent_path().filename() == "driver") continue;
+    ++files;
+    std::istringstream text(slurp(f.path()));
+    for (std::string line; std::getline(text, line);)
+      EXPECT_EQ(line.find("include \"driver/"), npos) << f.path() << ": " << line;
+  }
+  EXPECT_GT(files, 20);
 }
