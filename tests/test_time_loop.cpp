@@ -45,13 +45,13 @@ double column_contrast(const State& s) {
 }  // namespace
 
 // A thermal already rising, in each core: every step is Courant-limited and
-// differs in length from the one before. Each step advances the prognostic fields by
-// DT times the weighted tendencies of the three newest levels. The first
-// step of any run is an Euler step, so a one-step run from the dump of step
-// n gives DT_n times the tendency of level n; the weights for the steps
-// actually taken, with the two previous step lengths carried from step to
-// step by the loop below, must then rebuild every dump of the whole run from
-// the one before.
+// differs in length from the one before. Each step advances the prognostic
+// fields by DT times the weighted tendencies of the three newest levels.
+// The first step of any run is an Euler step, so a one-step run from the
+// dump of step n gives DT_n times the tendency of level n; the weights for
+// the steps actually taken, with the two previous step lengths carried from
+// step to step by the loop below, must then rebuild every dump of the whole
+// run from the one before.
 TEST(TimeLoop, AdamsBashforthWeightsFollowTheUnequalStepsTaken) {
   for (const bool prim : {false, true}) {
     SCOPED_TRACE(prim ? "primitive core" : "vorticity core");
