@@ -133,6 +133,9 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   if (!force && ::stat(name.c_str(), &st) == 0)
     throw Stop(2, name + " exists; remove it or pass --force to replace it");
 
+  // A fresh directory gets a parameter file to start from.
+  const bool new_input = ensure_input(dir, recipe->name);
+
   // The fresh start of the driver: parameters from qel.input, the grid, the
   // history header (TIME as read), the fields, TIME reset, the viscosity.
   auto s = std::make_unique<State>();
@@ -165,6 +168,7 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   for (std::size_t m = 0; m < values.size(); ++m)
     out << ' ' << recipe->keys[m].name << '=' << shortest(values[m]);
   if (new_history) out << "; wrote " << hist << " with the parameter header";
+  if (new_input) out << "; wrote " << input << " with default parameters (none was there)";
   out << '\n';
   return 0;
 }
