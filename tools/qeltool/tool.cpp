@@ -29,7 +29,7 @@ constexpr const char* kOverview =
     "Exit status: 0 done, 1 model stop (run), 2 usage, input or file error.\n";
 
 constexpr const char* kInit =
-    "usage: qeltool init DIR STAMP RECIPE [key=value ...] [--force]\n"
+    "usage: qeltool init DIR STAMP RECIPE [key=value ...] [NAME=VALUE ...] [--force]\n"
     "\n"
     "Reads DIR/qel.input, builds the grid and the fields of a fresh start as qeln\n"
     "does (buoyancy step, fluid at rest, body force, viscosity profile, TIME = 0),\n"
@@ -53,6 +53,8 @@ constexpr const char* kInit =
     "             b += A exp(-((r - r0)^2 + (z - z0)^2) / radius^2)\n"
     "               amplitude=A [0.1]   r0 [0]   z0 [0.5]   radius, > 0 [0.2]\n"
     "\n"
+    "NAME=VALUE changes a run parameter of group F (any letter case) from its\n"
+    "value in qel.input for this initial state (qel.input itself is kept).\n"
     "Values are real constants (1, 0.5, 2e-3, 2d-3); every value must be finite.\n"
     "A DIR that does not exist is made, and a DIR without qel.input gets one\n"
     "with default parameters: an axisymmetric cylinder of radius 1 and height\n"
