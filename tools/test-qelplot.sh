@@ -49,8 +49,8 @@ for f in "$tmp"/*.png "$tmp/prim.gif"; do [ -s "$f" ] || fail "$f is empty"; don
 "$py" - "$qelplot" "$tmp/exp.nc" "$tmp/prim.nc" "$tmp/prim.gif" <<'PY' || fail "panel checks"
 import importlib.util, sys
 from netCDF4 import Dataset
-spec = importlib.util.spec_from_file_location("qelplot", sys.argv[1])
-q = importlib.util.module_from_spec(spec); spec.loader.exec_module(q)
+found = importlib.util.spec_from_file_location("qelplot", sys.argv[1])
+q = importlib.util.module_from_spec(found); found.loader.exec_module(q)
 with Dataset(sys.argv[2]) as nc:
     fig, drawn = q.draw_fields(nc, len(nc.variables["time"][:]) - 1)
     assert list(drawn) == ["psi", "v", "b", "w"], drawn
