@@ -59,5 +59,5 @@ fi
 echo
 echo "results in $outdir:"
 echo "  qel.hist        parameters, then one diagnostic line per interval"
-echo "  qelNNNNNN.dat   restart dumps (NNNNNN = model time in thousandths)"
+echo "  qelNNNNNN.dat   restart dumps (NNNNNN = model time in thousandths, rounded down to a hundredth)"
 echo "  console.txt     the console transcript"

@@ -5,7 +5,10 @@
 #   examples/sweep/sweep.sh [options] NAME VALUE...
 #
 #   --base DIR      experiment whose qel.input every member starts from
-#                   (default examples/rest)
+#                   (default examples/thermal, a rising thermal); when DIR
+#                   holds a file `init` (qeltool init's STAMP RECIPE
+#                   [key=value ...]), each member starts from that initial
+#                   state, made with its own value, and restarts from it
 #   --out DIR       where the members go (default out/sweep-NAME); a member
 #                   directory that exists already is refused
 #   --until T       model time to stop at (default 2)
@@ -15,9 +18,10 @@
 #   --qeltool PATH  the qeltool program (default build/tools/qeltool, built
 #                   when missing)
 #
-# Member OUT/NAME-VALUE gets the base qel.input, is run fresh by
-# `qeltool run ... NAME=VALUE --save-input` (so its qel.input records the
-# value) and keeps its dumps, qel.hist and console.txt. GNU parallel's job
+# Member OUT/NAME-VALUE gets the base qel.input, is run (fresh, or from
+# its initial state) by `qeltool run ... NAME=VALUE --save-input` (so its
+# qel.input records the value) and keeps its dumps, qel.hist and
+# console.txt. GNU parallel's job
 # log is OUT/joblog. Exit status: 0 when every member completed, else the
 # number of members that failed (see their console.txt), 2 for bad usage.
 # Example: examples/sweep/sweep.sh REI 1e-3 2e-3 5e-3 1e-2
@@ -29,12 +33,18 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 # One member, run by parallel: the settings come in the environment.
 if [ "${1:-}" = "--member" ]; then
   dir="$SWEEP_OUT/$SWEEP_NAME-$2"
-  exec "$SWEEP_QELTOOL" run "$dir" --until "$SWEEP_UNTIL" --dump-every "$SWEEP_DUMP" \
-    --diag-every "$SWEEP_DIAG" "$SWEEP_NAME=$2" --save-input >"$dir/console.txt" 2>&1
+  start=()
+  if [ -f "$SWEEP_BASE/init" ]; then
+    read -r -a init_args <"$SWEEP_BASE/init"
+    "$SWEEP_QELTOOL" init "$dir" "${init_args[@]}" "$SWEEP_NAME=$2" >"$dir/console.txt" 2>&1
+    start=(--restart "${init_args[0]}")
+  fi
+  exec "$SWEEP_QELTOOL" run "$dir" "${start[@]}" --until "$SWEEP_UNTIL" --dump-every "$SWEEP_DUMP" \
+    --diag-every "$SWEEP_DIAG" "$SWEEP_NAME=$2" --save-input >>"$dir/console.txt" 2>&1
 fi
 
 die() { echo "sweep: $*" >&2; exit 2; }
-base="$root/examples/rest" out="" until=2 dump=0.5 diag=0.25 jobs=100% qeltool=""
+base="$root/examples/thermal" out="" until=2 dump=0.5 diag=0.25 jobs=100% qeltool=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --base|--out|--until|--dump-every|--diag-every|--jobs|--qeltool)
@@ -76,7 +86,8 @@ for v in "$@"; do
   cp "$base/qel.input" "$out/$name-$v/"
 done
 
-export SWEEP_OUT="$out" SWEEP_NAME="$name" SWEEP_UNTIL="$until" SWEEP_DUMP="$dump" \
+base="$(cd "$base" && pwd)"
+export SWEEP_BASE="$base" SWEEP_OUT="$out" SWEEP_NAME="$name" SWEEP_UNTIL="$until" SWEEP_DUMP="$dump" \
   SWEEP_DIAG="$diag" SWEEP_QELTOOL="$qeltool"
 status=0
 parallel --will-cite --jobs "$jobs" --halt never --joblog "$out/joblog" \

@@ -118,7 +118,8 @@ void read_namelist(ListReader& in, Par& par) {
     for (int k = 0; k < kNamelistSize; ++k)
       if (kParNames[std::size_t(k)] == key) member = k;
     if (member < 0)
-      throw in.error("unknown name \"" + name + "\" in group F; the names are " + valid_names());
+      throw in.error("unknown name \"" + name + "\" in group F; the names are " + valid_names() +
+                     " (docs/parameters.md and 'qeltool params' describe them)");
 
     need(false, "= after " + name);
     if (line[pos] != '=')

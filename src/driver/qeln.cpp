@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <istream>
 #include <limits>
@@ -20,6 +22,7 @@
 #include "driver/progress.hpp"
 #include "driver/start.hpp"
 #include "model/state.hpp"
+#include "model/version.hpp"
 #include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
 #include "primitive/primitive.hpp"
@@ -52,6 +55,8 @@ struct Run {
   // held a NaN; the run then ends with a model-stop status.
   bool nan_seen = false;
   double nan_since = 0.0;
+
+  int dumps = 0;  // dump files written by this run
 };
 
 // The directory as typed, trailing blanks dropped; it must exist, the
@@ -164,6 +169,7 @@ void write_dump_due(Run& run) {
   const std::string name = dump_name(s.dirnam, dump_stamp(s.par.TIME));
   write_record(run.out, Record() << "will write dump file " << name);
   write_dump(s, name);
+  ++run.dumps;
 }
 
 // Time, step, smallest u, largest v and w, pressure deficit, largest
@@ -240,11 +246,30 @@ constexpr const char* kUsage =
     "\n"
     "In the directory it reads the parameters from qel.input (and rewrites that\n"
     "file on request), writes the restart dumps qelNNNNNN.dat, NNNNNN being the\n"
-    "model time in thousandths, and reads one at a restart; it writes qel.hist,\n"
-    "the parameters followed by one diagnostic line per interval, which a\n"
-    "restart appends to. The diagnostic lines also go to standard output.\n"
+    "model time in thousandths rounded down to a whole hundredth (t = 0.03125\n"
+    "gives qel000030.dat), and reads one at a restart; it writes qel.hist, the\n"
+    "100 values of the parameter record followed by one diagnostic line per\n"
+    "interval (time, DT, min u, max v, max w, pressure deficit, max divergence,\n"
+    "column-pressure contrast), which a restart appends to. The diagnostic\n"
+    "lines also go to standard output.\n"
     "\n"
+    "The 36 parameters of qel.input (their meaning, the equation each enters,\n"
+    "valid ranges) are described in docs/parameters.md and by 'qeltool params'.\n"
+    "\n"
+    "At the end of a run a summary (steps, model time, wall time, dumps) goes to\n"
+    "standard error.\n"
     "Exit status: 0 run completed, 1 model stop, 2 input or file error.\n";
+
+// One line on the explanations' stream at the end of a run; the standard
+// output stays exactly the model's.
+void summary(std::ostream& err, const Run& run, double seconds) {
+  const double rate = seconds > 0.0 ? double(run.nstep) / seconds : 0.0;
+  char text[96];
+  std::snprintf(text, sizeof text, "%.6g in %.3g s wall time (%.0f steps per second)",
+                run.s.par.TIME, seconds, rate);
+  err << "qeln: " << run.nstep << " steps to model time " << text << ", " << run.dumps
+      << (run.dumps == 1 ? " dump" : " dumps") << " written\n";
+}
 
 }  // namespace
 
@@ -261,9 +286,12 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
     else
       restart(run);
     common_setup(run);
+    const auto started = std::chrono::steady_clock::now();
     time_loop(run, indicator);
     out.flush();
     indicator.clear();
+    summary(err, run,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     if (run.nan_seen) {
       err << "qeln: the fields hold NaN since model time " << real_text(run.nan_since)
           << " (the first diagnostic line or dump that showed it); the flow blew up, so the"
@@ -288,7 +316,7 @@ int run_command(int argc, const char* const argv[], std::istream& in, std::ostre
     return 0;
   }
   if (argc == 2 && arg == "--version") {
-    out << "qeln " << QEL_VERSION << '\n';
+    out << "qeln " << version_text() << '\n';
     return 0;
   }
   const bool known = arg == "--help" || arg == "--version";

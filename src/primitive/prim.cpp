@@ -50,10 +50,12 @@ void prim(State& s, int knew, int kold, int kolder, int nstep) {
   adtime(s, s.others.cflr, s.others.cflz);
   axi1(s, s.foraxi.zadv, s.foraxi.vadv);
 
-  // Advection; the swirl is carried as r v in axisymmetric geometry.
+  // Advection; the swirl is carried as r v in axisymmetric geometry, and is
+  // advected and advanced whenever it can be non-zero.
+  const bool swirl = swirl_moves(s);
   advect(s, tu, fl.u);
   advect(s, tw, fl.w);
-  if (par.SWIRL != 0.0) advect(s, tv, s.foraxi.vadv);
+  if (swirl) advect(s, tv, s.foraxi.vadv);
   if (par.BACTIVE > 0.0) advect(s, tb, fl.b);
   if (par.AXI != 0.0) axi2(s, s.foraxi.zadv, tv);
 
@@ -126,7 +128,7 @@ void prim(State& s, int knew, int kold, int kolder, int nstep) {
   hop(s, nlev, knew, kold, kolder, dt, td.tzeta, fl.u);
   hop(s, nlev, knew, kold, kolder, dt, td.tw, fl.w);
   if (par.BACTIVE > 0.0) hop(s, nlev, knew, kold, kolder, dt, td.tb, fl.b);
-  if (par.SWIRL != 0.0) hop(s, nlev, knew, kold, kolder, dt, td.tv, fl.v);
+  if (swirl) hop(s, nlev, knew, kold, kolder, dt, td.tv, fl.v);
 }
 
 }  // namespace qel

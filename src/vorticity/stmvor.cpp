@@ -71,6 +71,13 @@ void mask_walls(State& s, Field& tz, Field& tb) {
 
 }  // namespace
 
+bool swirl_moves(const State& s) {
+  if (s.par.SWIRL != 0.0) return true;
+  for (const double x : s.fields.v.a)
+    if (x != 0.0) return true;
+  return false;
+}
+
 void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
   Par& p = s.par;
   Fields& f = s.fields;
@@ -88,7 +95,7 @@ void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
 
   const Scheme advect = advection_scheme(p.ORDER);
   advect(s, tz, s.foraxi.zadv);
-  if (p.SWIRL != 0.0) advect(s, tv, s.foraxi.vadv);
+  if (swirl_moves(s)) advect(s, tv, s.foraxi.vadv);
   if (p.BACTIVE > 0.0) advect(s, tb, f.b);
   if (p.AXI != 0.0) axi2(s, tz, tv);
 

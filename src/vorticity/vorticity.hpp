@@ -21,6 +21,12 @@ namespace qel {
 // update, Poisson solve, wall vorticity.
 void stmvor(State& s, int knew, int kold, int kolder, int nstep);
 
+// Whether the swirl v is carried by the flow this step: always when the
+// Coriolis parameter SWIRL is non-zero, and otherwise whenever v holds any
+// non-zero value (a swirl set up with SWIRL = 0 moves with the flow too).
+// A v that is identically zero is not advected (its advection is zero).
+bool swirl_moves(const State& s);
+
 // Velocities and mass fluxes from psi; no-slip wall vorticity from psi.
 void velocity(State& s);
 void boundary(State& s);

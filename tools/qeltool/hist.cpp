@@ -55,7 +55,7 @@ int hist(const Args& args, std::ostream& out, std::ostream& err) {
   std::ifstream in(name, std::ios::binary);
   if (!in) throw Stop(2, "cannot open history file " + name);
 
-  out << "time,dt,min_u,max_v,max_w,pressure_deficit,divmax,column_pressure_contrast\n";
+  out << "time,DT,min_u,max_v,max_w,pressure_deficit,divmax,column_pressure_contrast\n";
   int bad = 0;
   int n = 0;
   bool in_header = true;

@@ -8,6 +8,7 @@
 #include <numbers>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/console.hpp"
@@ -15,6 +16,7 @@
 #include "driver/namelist.hpp"
 #include "driver/start.hpp"
 #include "grid/grid.hpp"
+#include "model/ranges.hpp"
 #include "qeltool/qeltool.hpp"
 
 namespace qel::tool {
@@ -113,13 +115,21 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   std::vector<double> values;
   std::vector<bool> given(recipe->keys.size(), false);
   for (const Key& k : recipe->keys) values.push_back(k.dflt);
+  // NAME=VALUE for a run parameter (a member of group F, any letter case)
+  // changes it from qel.input's value for this initial state.
+  std::vector<std::pair<std::size_t, double>> edits;
   for (std::size_t n = 3; n < pos.size(); ++n) {
     const Setting kv = setting(pos[n]);
     std::size_t m = 0;
     while (m < recipe->keys.size() && kv.key != recipe->keys[m].name) ++m;
+    if (const ParRange* pr = par_range(kv.key); m == recipe->keys.size() && pr != nullptr) {
+      const auto k = std::size_t(pr - par_ranges().data());
+      edits.emplace_back(k, real_value(kv.value, std::string(pr->name)));
+      continue;
+    }
     if (m == recipe->keys.size())
       throw Stop(2, "recipe " + std::string(recipe->name) + " has no key '" + kv.key + "'; " +
-                        key_names(*recipe));
+                        key_names(*recipe) + " (or NAME=VALUE for a parameter of group F)");
     if (given[m]) throw Stop(2, "key " + kv.key + " is given twice");
     given[m] = true;
     values[m] = real_value(kv.value, "key " + kv.key);
@@ -133,6 +143,9 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   if (!force && ::stat(name.c_str(), &st) == 0)
     throw Stop(2, name + " exists; remove it or pass --force to replace it");
 
+  // A fresh directory gets a parameter file to start from.
+  const bool new_input = ensure_input(dir, recipe->name);
+
   // The fresh start of the driver: parameters from qel.input, the grid, the
   // history header (TIME as read), the fields, TIME reset, the viscosity.
   auto s = std::make_unique<State>();
@@ -141,6 +154,7 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   if (!file) throw Stop(2, "cannot open " + input + ": the experiment's parameters are needed");
   ListReader rd(file, input);
   read_namelist(rd, s->par);
+  for (const auto& [k, v] : edits) s->par.*kParMembers[k] = v;
   maketrans(*s);
   s->par.fnr = double(NR);
   s->par.fnz = double(NR);
@@ -165,6 +179,7 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   for (std::size_t m = 0; m < values.size(); ++m)
     out << ' ' << recipe->keys[m].name << '=' << shortest(values[m]);
   if (new_history) out << "; wrote " << hist << " with the parameter header";
+  if (new_input) out << "; wrote " << input << " with default parameters (none was there)";
   out << '\n';
   return 0;
 }

@@ -10,12 +10,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "driver/files.hpp"
+#include "model/version.hpp"
 #include "qeltool/qeltool.hpp"
 
 namespace qel::tool {
@@ -133,6 +135,35 @@ class NcFile {
   int id_ = -1;
 };
 
+// The present time as ISO 8601 UTC, to the second.
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  ::gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+// The command that made the file, each argument quoted for a POSIX shell
+// where it holds anything but plain characters.
+std::string command_line(const std::string& command, const Args& args) {
+  std::string line = "qeltool " + command;
+  for (const std::string& a : args) {
+    const bool plain = !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN"
+                                                         "OPQRSTUVWXYZ0123456789-_.,/=+:@%") ==
+                                         std::string::npos;
+    if (plain) {
+      line += " " + a;
+      continue;
+    }
+    line += " '";
+    for (char c : a) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += "'";
+  }
+  return line;
+}
+
 struct Entry {
   std::string name;
   double time, dt;
@@ -177,9 +208,11 @@ int nc(const Args& args, std::ostream& out, std::ostream&) {
   f.text(NC_GLOBAL, "Conventions", "CF-1.8");
   f.text(NC_GLOBAL, "title", "qel model output");
   f.text(NC_GLOBAL, "source",
-         std::string("qel ") + QEL_VERSION + ", " + std::string(mode_name(par)) + " mode, " +
+         "qel " + version_text() + ", " + std::string(mode_name(par)) + " mode, " +
              (axi ? "axisymmetric" : "plane") + " geometry");
-  f.text(NC_GLOBAL, "history", "qeltool nc from " + std::to_string(entries.size()) + " dump(s)");
+  f.text(NC_GLOBAL, "qel_version", QEL_VERSION);
+  f.text(NC_GLOBAL, "qel_revision", source_revision());
+  f.text(NC_GLOBAL, "history", utc_now() + ": " + command_line("nc", args));
   f.text(NC_GLOBAL, "comment",
          "All quantities are non-dimensional model units. The global attributes TIME to EXTRA4 "
          "are the run parameters (namelist group F); TIME and DT are those of the first time.");

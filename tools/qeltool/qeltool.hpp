@@ -28,6 +28,12 @@ int info(const Args& args, std::ostream& out, std::ostream& err);
 int nc(const Args& args, std::ostream& out, std::ostream& err);
 int hist(const Args& args, std::ostream& out, std::ostream& err);
 int run(const Args& args, std::ostream& out, std::ostream& err);
+int params(const Args& args, std::ostream& out, std::ostream& err);
+
+// qeltool init's preparation of DIR: makes the directory when it does not
+// exist and writes a parameter file DIR/qel.input suitable for the recipes
+// when there is none; true when it wrote one. Throws Stop (status 2).
+bool ensure_input(const std::string& dir, const std::string& recipe);
 
 // The usage text of one subcommand ("" for the overview of all).
 std::string usage(std::string_view command);

@@ -66,7 +66,8 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
       const std::string key = member_name(kv.key);
       if (key.empty())
         throw Stop(
-            2, "'" + kv.key + "' is not a parameter of group F; the parameters are " + all_names());
+            2, "'" + kv.key + "' is not a parameter of group F; the parameters are " + all_names() +
+                   " (docs/parameters.md and 'qeltool params' describe them)");
       // The value is passed on as typed: the namelist reader takes every
       // real constant that real_value accepts, NaN and infinities included.
       real_value(kv.value, key, false);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/console.hpp"
+#include "model/version.hpp"
 #include "qeltool/qeltool.hpp"
 
 namespace qel::tool {
@@ -21,13 +22,14 @@ constexpr const char* kOverview =
     "  hist qel.hist                          the history as CSV\n"
     "  run DIR --until T --dump-every X --diag-every Y [NAME=VALUE ...]\n"
     "                                         a run of qeln without the dialogue\n"
+    "  params [NAME | --markdown]             what the run parameters mean (docs/parameters.md)\n"
     "  help [COMMAND]                         this text, or the details of a command\n"
     "\n"
     "'qeltool COMMAND --help' shows the details of a command.\n"
     "Exit status: 0 done, 1 model stop (run), 2 usage, input or file error.\n";
 
 constexpr const char* kInit =
-    "usage: qeltool init DIR STAMP RECIPE [key=value ...] [--force]\n"
+    "usage: qeltool init DIR STAMP RECIPE [key=value ...] [NAME=VALUE ...] [--force]\n"
     "\n"
     "Reads DIR/qel.input, builds the grid and the fields of a fresh start as qeln\n"
     "does (buoyancy step, fluid at rest, body force, viscosity profile, TIME = 0),\n"
@@ -51,7 +53,13 @@ constexpr const char* kInit =
     "             b += A exp(-((r - r0)^2 + (z - z0)^2) / radius^2)\n"
     "               amplitude=A [0.1]   r0 [0]   z0 [0.5]   radius, > 0 [0.2]\n"
     "\n"
+    "NAME=VALUE changes a run parameter of group F (any letter case) from its\n"
+    "value in qel.input for this initial state (qel.input itself is kept).\n"
     "Values are real constants (1, 0.5, 2e-3, 2d-3); every value must be finite.\n"
+    "A DIR that does not exist is made, and a DIR without qel.input gets one\n"
+    "with default parameters: an axisymmetric cylinder of radius 1 and height\n"
+    "2, no-slip walls, viscosity 1e-3, the vorticity core, no rotation, no body\n"
+    "force (see docs/parameters.md and 'qeltool params').\n"
     "Example: qeltool init myexp 0 vortex circulation=2 radius=0.05\n";
 
 constexpr const char* kInfo =
@@ -100,6 +108,15 @@ constexpr const char* kRun =
     "values are checked before the run starts.\n"
     "Example: qeltool run myexp --until 2 --dump-every 0.5 --diag-every 0.25 REI=2e-3\n";
 
+constexpr const char* kParams =
+    "usage: qeltool params [NAME | --markdown]\n"
+    "\n"
+    "Describes the 36 run parameters of group F: meaning, the equation and term\n"
+    "each enters, the core that reads it, its non-dimensional group, typical\n"
+    "values, its valid range and whether any computation uses it. NAME (any\n"
+    "letter case) shows one parameter; --markdown prints the table of\n"
+    "docs/parameters.md, which is made from this output.\n";
+
 }  // namespace
 
 std::string usage(std::string_view command) {
@@ -108,6 +125,7 @@ std::string usage(std::string_view command) {
   if (command == "nc") return kNc;
   if (command == "hist") return kHist;
   if (command == "run") return kRun;
+  if (command == "params") return kParams;
   return kOverview;
 }
 
@@ -181,7 +199,7 @@ int qeltool(const Args& args, std::ostream& out, std::ostream& err) {
     return 0;
   }
   if (cmd == "--version") {
-    out << "qeltool " << QEL_VERSION << '\n';
+    out << "qeltool " << version_text() << '\n';
     return 0;
   }
 
@@ -191,6 +209,7 @@ int qeltool(const Args& args, std::ostream& out, std::ostream& err) {
   if (cmd == "nc") command = nc;
   if (cmd == "hist") command = hist;
   if (cmd == "run") command = run;
+  if (cmd == "params") command = params;
   if (command == nullptr) {
     err << "qeltool: unknown command '" << cmd << "'\n" << kOverview;
     return 2;

@@ -1,0 +1,110 @@
+// The parameter reference: docs/parameters.md holds the table the program
+// prints, and every place that names the parameters points to it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/namelist.hpp"
+#include "driver/qeln.hpp"
+#include "files_testing.hpp"
+#include "qeltool/qeltool.hpp"
+
+using namespace qel;
+using namespace qel::testing;
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result params(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  std::vector<std::string> a = {"params"};
+  a.insert(a.end(), args.begin(), args.end());
+  const int status = tool::qeltool(a, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> v;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) v.push_back(l);
+  return v;
+}
+
+}  // namespace
+
+TEST(Parameters, DocumentTableIsTheProgramsTable) {
+  const std::string doc = slurp(QEL_SOURCE_DIR "/docs/parameters.md");
+  const std::string marker =
+      "<!-- The table below is the output of `qeltool params --markdown`; do not edit it by hand. "
+      "-->\n";
+  const std::size_t at = doc.find(marker);
+  ASSERT_NE(at, std::string::npos) << "docs/parameters.md has lost its marker line";
+  const Result r = params({"--markdown"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(doc.substr(at + marker.size()), r.out)
+      << "docs/parameters.md is out of date: run tools/update-parameters-doc.sh";
+}
+
+TEST(Parameters, TableListsTheGroupInOrderAndMarksTheUnusedMembers) {
+  const std::vector<std::string> names = {
+      "TIME",  "DT",    "DTMAX", "CFL",   "DIFF",      "USEPRIM",   "ORDER",     "REI",
+      "REIT",  "RWID",  "HITE",  "STR",   "STZ",       "PIT",       "RLX",       "AXI",
+      "SWIRL", "SLIPB", "SLIPT", "SLIPS", "BDFON",     "BDFZ",      "BDFRZ",     "BDFRX",
+      "BDFTURNON", "BUOYBOUND", "BACTIVE", "BSMOOTH", "BINTERFACE", "FROUDEINV", "RAY", "PRN",
+      "EXTRA1", "EXTRA2", "EXTRA3", "EXTRA4"};
+  const std::vector<std::string> unused = {"BDFON", "PRN", "EXTRA1", "EXTRA2", "EXTRA3", "EXTRA4"};
+  const auto rows = lines(params({"--markdown"}).out);
+  ASSERT_EQ(rows.size(), 2 + names.size());
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const std::string& row = rows[k + 2];
+    SCOPED_TRACE(row);
+    EXPECT_TRUE(row.starts_with("| " + std::to_string(k + 1) + " | `" + names[k] + "` | "));
+    // Nine cells: ten bars, none inside a cell.
+    EXPECT_EQ(std::count(row.begin(), row.end(), '|'), 10);
+    const bool is_unused = std::find(unused.begin(), unused.end(), names[k]) != unused.end();
+    EXPECT_TRUE(row.ends_with(is_unused ? "| no |" : "| yes |"));
+  }
+  // One member by name, in any letter case; a name outside the group is refused.
+  const Result one = params({"swirl"});
+  EXPECT_EQ(one.status, 0);
+  EXPECT_TRUE(one.out.starts_with("SWIRL (member 17 of group F)\n")) << one.out;
+  EXPECT_NE(one.out.find("Coriolis"), std::string::npos);
+  const Result bad = params({"SWIRLS"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("'SWIRLS' is not a parameter of group F"), std::string::npos) << bad.err;
+}
+
+TEST(Parameters, HelpAndUnknownNamesPointToTheReference) {
+  const char* argv[] = {"qeln", "--help"};
+  std::istringstream none;
+  std::ostringstream out, err;
+  EXPECT_EQ(run_command(2, argv, none, out, err), 0);
+  EXPECT_NE(out.str().find("docs/parameters.md"), std::string::npos);
+  EXPECT_NE(out.str().find("qeltool params"), std::string::npos);
+
+  std::istringstream text(" &F REI=1e-3, REYNOLDS=1 /\n");
+  ListReader rd(text, "qel.input");
+  Par p{};
+  try {
+    read_namelist(rd, p);
+    ADD_FAILURE() << "an unknown name was accepted";
+  } catch (const Stop& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("unknown name \"REYNOLDS\""), std::string::npos) << what;
+    EXPECT_NE(what.find("docs/parameters.md and 'qeltool params'"), std::string::npos) << what;
+  }
+
+  std::ostringstream tout, terr;
+  EXPECT_EQ(tool::qeltool({"run", "/nonexistent", "--until", "1", "--dump-every", "1",
+                           "--diag-every", "1", "REYNOLDS=1"},
+                          tout, terr),
+            2);
+  EXPECT_NE(terr.str().find("'qeltool params'"), std::string::npos) << terr.str();
+}
