@@ -46,8 +46,8 @@ Setting setting(const std::string& arg);
 // finite and `finite` is asked for.
 double real_value(const std::string& text, std::string_view what, bool finite = true);
 
-// A dump stamp: a non-negative int32 with or without leading zeros.
-std::int32_t stamp_value(const std::string& text);
+// A dump stamp: a non-negative 64-bit integer with or without leading zeros.
+std::int64_t stamp_value(const std::string& text);
 
 // The shortest text that reads back as x (as std::to_chars writes it).
 std::string shortest(double x);
