@@ -168,7 +168,7 @@ TEST(Tool, BadInputsAreRefusedWithStatus2AndChangeNoFile) {
       {{"init", dir, "5", "vortex", "omega=1"}, "no key 'omega'; its keys are circulation radius"},
       {{"init", dir, "5", "vortex", "radius=0"}, "must be positive"},
       {{"init", dir, "0", "rest"}, "exists; remove it or pass --force"},
-      {{"init", d.file("none"), "0", "rest"}, "none/qel.input"},
+      {{"init", d.file("none"), "0", "rest"}, "none': No such file"},
       {{"nc", nc, a, c}, "not dumps of one run: parameter REI differs (0.001 and 0.002)"},
       {{"nc", nc, a, b}, "hold the same model time 0.25"},
       {{"nc", a, c}, "must end in .nc"},
