@@ -266,6 +266,14 @@ TEST(Hostile, RestartsKeepTheirDumpAndRepairACutHistory) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("time=   30000000.100000001"), npos);
   expect_sound(e);
+
+  // A time that overflows in the run is a model stop; no dump is named after it.
+  Exp o("DT = 1.5e308");
+  const Result inf = o.run("-1\n0\n1.7e308 1e308 1\n");
+  EXPECT_EQ(inf.status, 1);
+  EXPECT_NE(inf.err.find("the model time became Infinity"), npos) << inf.err;
+  EXPECT_EQ(inf.out.find("will write dump file"), inf.out.rfind("will write dump file"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(o.dir), {}), 3);  // qel.input, qel.hist, the first dump
 }
 
 TEST(Hostile, PathsAndLinksAreFollowedAsTyped) {
