@@ -293,19 +293,19 @@ int replace_file(const std::string& path, std::string_view text, bool keep_open)
   Fd f;
   f.fd = make_temp(tmp);
   if (f.fd < 0) throw fail(errno);
-  const bool ok = ::fchmod(f.fd, mode) == 0 &&
-                  write_all(f.fd, reinterpret_cast<const unsigned char*>(text.data()), text.size()) &&
-                  ::fsync(f.fd) == 0 && rename_temp(tmp, target) == 0;
-  if (!ok) {
+  bool ok = ::fchmod(f.fd, mode) == 0 &&
+            write_all(f.fd, reinterpret_cast<const unsigned char*>(text.data()), text.size()) &&
+            ::fsync(f.fd) == 0;
+  // Closed before the rename unless the caller goes on writing to it.
+  if (ok && !keep_open) {
+    const int fd = f.fd;
+    f.fd = -1;
+    ok = ::close(fd) == 0;
+  }
+  if (!ok || rename_temp(tmp, target) != 0) {
     const int err = errno;
     remove_temp(tmp);
     throw fail(err);
-  }
-  if (!keep_open) {
-    const int fd = f.fd;
-    f.fd = -1;
-    if (::close(fd) != 0) throw fail(errno);
-    return -1;
   }
   const int fd = f.fd;
   f.fd = -1;
@@ -355,11 +355,9 @@ void History::open_existing(const std::string& name) {
   if (fd_ < 0) fail("open");
   struct stat st {};
   if (::fstat(fd_, &st) != 0) fail("read");
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (!S_ISREG(st.st_mode))
     throw Stop(2, "history file " + name + " is not a regular file" +
                       (S_ISDIR(st.st_mode) ? " (it is a directory)" : ""));
-  }
   size_ = std::int64_t(st.st_size);
 }
 
