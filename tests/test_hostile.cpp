@@ -26,6 +26,7 @@
 #include "driver/files.hpp"
 #include "driver/qeln.hpp"
 #include "files_testing.hpp"
+#include "model/ranges.hpp"
 #include "qeltool/qeltool.hpp"
 
 namespace fs = std::filesystem;
@@ -150,6 +151,36 @@ void expect_sound(const Exp& e) {
 }
 
 }  // namespace
+
+// The edges of the valid ranges, and NaN and infinities refused for every
+// member a computation reads (all but BDFON, PRN and EXTRA1 to EXTRA4).
+TEST(Hostile, RangesHaveTheirEdgesWhereTheModelBreaks) {
+  const std::string unused = " BDFON PRN EXTRA1 EXTRA2 EXTRA3 EXTRA4 ";
+  ASSERT_EQ(par_ranges().size(), 36u);
+  for (std::size_t k = 0; k < 36; ++k) {
+    const ParRange& r = par_ranges()[k];
+    EXPECT_EQ(r.name, kParNames[k]);
+    EXPECT_EQ(par_range(r.name), &r);
+    const bool any = unused.find(" " + std::string(r.name) + " ") != npos;
+    for (const double x : {double(NAN), HUGE_VAL, -HUGE_VAL}) EXPECT_EQ(r.ok(x), any) << r.name << ' ' << x;
+  }
+  EXPECT_EQ(par_range("str"), par_range("STR"));
+  EXPECT_EQ(par_range("VISC"), nullptr);
+  const struct { const char* name; std::vector<double> good, bad; } edges[] = {
+      {"TIME", {0.0, 1e300}, {-1e-300}},
+      {"STR", {1e-300, 1.0, 1.9999999999999998}, {0.0, 2.0, -0.5, 3.0}},
+      {"STZ", {1e-300, 1.9999999999999998}, {0.0, 2.0}},
+      {"RWID", {1e-300, 1e300}, {0.0, -1.0}},
+      {"HITE", {1e-300}, {0.0, -1.0}},
+      {"PIT", {-5.0, 0.0, 1.0, 2147483647.0}, {0.5, 0.9999999999999999, 2147483647.5, 1e300}},
+      {"AXI", {0.0, 1.0, 2.0, 7.5}, {0.5, 1.5, 1.9999999999999998, -1.0, -2.0}},
+      {"DT", {-1.0, 0.0, 1e300}, {}},
+  };
+  for (const auto& e : edges) {
+    for (const double x : e.good) EXPECT_TRUE(par_range(e.name)->ok(x)) << e.name << ' ' << x;
+    for (const double x : e.bad) EXPECT_FALSE(par_range(e.name)->ok(x)) << e.name << ' ' << x;
+  }
+}
 
 TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
   // Each case: changes to qel.input, a preparation of the directory, the
