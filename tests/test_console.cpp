@@ -77,6 +77,30 @@ TEST(RealInput, EveryConstantFormGivesTheNearestDoubleAndNothingElseIsTaken) {
   for (const char* t : {"", "-", "+", "+-5", "1.", "1e3", "2147483648", "-2147483649", "99999999999999999999", "x"})
     EXPECT_FALSE(parse_integer(t, n)) << t;
   EXPECT_TRUE(n == 5 && parse_integer("+007", n) && n == 7 && parse_integer("-2147483648", n) && n == INT32_MIN);
+  // Stamps are 64-bit: both ends of the range, and one beyond each refused.
+  std::int64_t m = 5;
+  for (const char* t : {"9223372036854775808", "-9223372036854775809", "18446744073709551616", "1e3"})
+    EXPECT_FALSE(parse_integer(t, m)) << t;
+  EXPECT_TRUE(m == 5 && parse_integer("9223372036854775807", m) && m == INT64_MAX);
+  EXPECT_TRUE(parse_integer("-9223372036854775808", m) && m == INT64_MIN);
+  EXPECT_TRUE(parse_integer("002147483658", m) && m == 2147483658);
+}
+
+TEST(ListInput, PathsRunOverSlashesAndLinesHaveALimit) {
+  // Unquoted, a path ends at a blank or comma only; quoted, as any text.
+  std::istringstream in("runs/exp1/ rest\n/abs/path,x\n'a b/c'\n" + std::string(kMaxLine, 'x') + "\n" +
+                        std::string(kMaxLine + 1, 'y'));
+  ListReader rd(in, "standard input");
+  EXPECT_EQ(read_path(rd, "the directory"), "runs/exp1/");
+  EXPECT_EQ(read_path(rd, "the directory"), "/abs/path");
+  EXPECT_EQ(read_path(rd, "the directory"), "a b/c");
+  EXPECT_EQ(read_text(rd, "x").size(), kMaxLine);  // the longest line allowed
+  try {
+    read_text(rd, "y");
+    ADD_FAILURE() << "a line beyond the limit was read";
+  } catch (const Stop& e) {
+    EXPECT_EQ(std::string(e.what()), "standard input, line 5: longer than 1048576 characters; no answer is that long");
+  }
 }
 
 TEST(ListInput, StatementsSpanLinesStopAtSlashesAndDiscardTheirLastLine) {

@@ -28,6 +28,12 @@ const Par kBase = [] {
   return p;
 }();
 
+const Par kUnit = [] {
+  Par p{};
+  p.RWID = p.HITE = p.STR = p.STZ = 1.0;
+  return p;
+}();
+
 std::string written(const Par& p) {
   std::ostringstream out;
   write_namelist(out, p);
@@ -41,7 +47,11 @@ struct Dialogue : ::testing::Test {
   qel::testing::TempDir dir;
   const std::string input = dir.file("qel.input");
   std::unique_ptr<State> s = std::make_unique<State>();
-  Dialogue() { s->dirnam = dir.path.string() + "   "; }  // typed names carry trailing blanks
+  // A domain of unit size on a uniform grid, the least a valid record needs.
+  Dialogue() {
+    s->dirnam = dir.path.string() + "   ";  // typed names carry trailing blanks
+    s->par = kUnit;
+  }
   long files_in_dir() const { return std::distance(fs::directory_iterator(dir.path), {}); }
   std::string talk(int iread, const std::string& answers) {
     std::istringstream in(answers);
@@ -79,20 +89,22 @@ TEST_F(Dialogue, WrittenGroupReadsBackToTheLastBitAndAnyFormChangesOnlyTheNamedM
       {"any text\n &FOO dt=9 /\n see below: $F dt=1.5e-3 cfl=0.5 /\n", want}};
   for (const auto& [group, result] : reads) {
     s->par = kBase;
-    talk(0, "1\n" + group + "0\n");
+    std::istringstream in(group);
+    ListReader rd(in, "the group");
+    read_namelist(rd, s->par);
     EXPECT_EQ(words(s->par), words(result)) << group;
   }
 }
 
 TEST_F(Dialogue, AnswerOneEditsAnswerTwoRewritesTheFileAndAnswerZeroReturnsAtOnce) {
-  const std::string file = "parameters of the test run\n $f dtmax=0.5 $end\n";
+  const std::string file = "parameters of the test run\n $f dtmax=0.5 rwid=1 hite=1 str=1 stz=1 $end\n";
   const auto shown = [](const Par& p) {
     return "  current parameters are:\n" + written(p) + "  do you want to change any parameters?\n" +
            "  for 'yes, and rewrite qel.input': 2 , 'yes, but do not rewrite qel.input:' 1, 'no:' 0\n";
   };
   qel::testing::put(input, file);
   fs::permissions(input, fs::perms(0640));
-  Par from_file{}, edited{};
+  Par from_file = kUnit, edited = kUnit;
   from_file.DTMAX = edited.DTMAX = 0.5;
   edited.CFL = 0.4;
   // Each statement ends with its line: the text after $end is not read, and
@@ -125,11 +137,11 @@ TEST_F(Dialogue, FaultsStopWithSourceLineAndTextAndChangeNothing) {
       {0, "1\ndt=1 /\n&FX dt=2 /\n", "standard input holds no group F"},
       {0, "yes\n", "standard input, line 1: expected the answer 2, 1 or 0 (an integer), found \"yes\""},
       {0, "", "standard input: end of input"},
-      {1, "0\n", input + " holds no group F: cannot open it (No such file"},
+      {1, "0\n", "cannot open parameter file " + input + ": No such file"},
   };
   for (const auto& [iread, answers, part] : cases) {
     EXPECT_NE(talk(iread, answers).find(part), std::string::npos) << part << " in: " << talk(iread, answers);
-    EXPECT_EQ(words(s->par), words(Par{})) << answers;
+    EXPECT_EQ(words(s->par), words(kUnit)) << answers;
   }
   EXPECT_EQ(files_in_dir(), 0);
   qel::testing::put(input, "");
@@ -137,6 +149,6 @@ TEST_F(Dialogue, FaultsStopWithSourceLineAndTextAndChangeNothing) {
   // A failed rewrite names the file and the reason and leaves nothing beside the old file.
   fs::remove(input);
   fs::create_directory(input);
-  EXPECT_EQ(talk(0, "2\n$f dt=1 $end\n"), "cannot write " + input + ": Is a directory");
+  EXPECT_EQ(talk(0, "2\n$f dt=1 $end\n"), "cannot write " + input + ": it is a directory");
   EXPECT_EQ(files_in_dir(), 1);
 }

@@ -11,7 +11,7 @@ marker='<!-- The table below is the output of `qeltool params --markdown`; do no
 grep -qxF "$marker" "$doc" || { echo "update-parameters-doc: no marker line in $doc" >&2; exit 2; }
 tmp="$(mktemp "$doc.XXXXXX")"
 trap 'rm -f "$tmp"' EXIT
-{ sed "/^$(printf '%s' "$marker" | sed 's/[][\\.*^$/`]/\\&/g')\$/q" "$doc"; "$qeltool" params --markdown; } >"$tmp"
+{ awk -v m="$marker" '{ print } $0 == m { exit }' "$doc"; "$qeltool" params --markdown; } >"$tmp"
 chmod --reference="$doc" "$tmp"
 mv "$tmp" "$doc"
 trap - EXIT

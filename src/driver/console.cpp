@@ -97,21 +97,31 @@ RealText parse_real(std::string_view t, double& v) {
   return RealText::ok;
 }
 
-bool parse_integer(std::string_view t, std::int32_t& v) {
+namespace {
+
+template <class Int>
+bool parse_int(std::string_view t, Int& v) {
   const bool neg = !t.empty() && t[0] == '-';
   if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
   if (t.empty()) return false;
-  long long n = 0;
+  // The magnitude in 64 unsigned bits, refused as soon as it leaves the range.
+  const std::uint64_t limit =
+      std::uint64_t(std::numeric_limits<Int>::max()) + (neg ? 1u : 0u);
+  std::uint64_t n = 0;
   for (char c : t) {
     if (!is_digit(c)) return false;
-    if (n <= 2147483648LL) n = n * 10 + (c - '0');  // saturates above the int32 range
+    const std::uint64_t d = std::uint64_t(c - '0');
+    if (n > (limit - d) / 10) return false;
+    n = n * 10 + d;
   }
-  if (neg) n = -n;
-  if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
-    return false;
-  v = static_cast<std::int32_t>(n);
+  v = neg ? Int(-std::int64_t(n - 1) - 1) : Int(n);
   return true;
 }
+
+}  // namespace
+
+bool parse_integer(std::string_view t, std::int32_t& v) { return parse_int(t, v); }
+bool parse_integer(std::string_view t, std::int64_t& v) { return parse_int(t, v); }
 
 ListReader::ListReader(std::istream& in, std::string source)
     : in_(in), source_(std::move(source)) {}
@@ -126,11 +136,25 @@ void ListReader::bad_item(std::string_view found, std::string_view kind,
               std::string(found) + "\"");
 }
 
+// One line, at most kMaxLine characters: input without line ends is refused
+// instead of being buffered without limit.
 bool ListReader::next_line() {
-  if (!std::getline(in_, line_)) {
-    if (in_.bad()) throw Stop(2, source_ + ": read error after line " + std::to_string(line_no_));
-    line_.clear();
-    return false;
+  line_.clear();
+  std::streambuf* buf = in_.rdbuf();
+  bool any = false;
+  for (;;) {
+    const int c = buf == nullptr ? EOF : buf->sbumpc();
+    if (c == EOF) {
+      in_.setstate(std::ios::eofbit);
+      if (!any) return false;
+      break;
+    }
+    any = true;
+    if (c == '\n') break;
+    if (line_.size() == kMaxLine)
+      throw Stop(2, source_ + ", line " + std::to_string(line_no_ + 1) + ": longer than " +
+                        std::to_string(kMaxLine) + " characters; no answer is that long");
+    line_ += char(c);
   }
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   ++line_no_;
@@ -161,7 +185,7 @@ bool ListReader::getline(std::string& line) {
 // Moves to the first character of the next item, reading further lines as
 // needed. One comma, with blanks or line ends around it, separates two items;
 // a second comma would stand for an empty item, which is refused.
-ListReader::Next ListReader::advance(std::string_view what) {
+ListReader::Next ListReader::advance(std::string_view what, bool slash_ends) {
   if (!in_statement_) begin();
   if (slashed_) return Next::slash;
   for (;;) {
@@ -184,7 +208,7 @@ ListReader::Next ListReader::advance(std::string_view what) {
       ++pos_;
       continue;
     }
-    if (c == '/') {
+    if (c == '/' && slash_ends) {
       ++pos_;
       slashed_ = true;
       return Next::slash;
@@ -193,20 +217,22 @@ ListReader::Next ListReader::advance(std::string_view what) {
   }
 }
 
-std::string_view ListReader::token() {
+std::string_view ListReader::token(bool slash_ends) {
   const std::size_t start = pos_;
-  while (pos_ < line_.size() && !ends_item(line_[pos_])) ++pos_;
+  while (pos_ < line_.size() && !(slash_ends ? ends_item(line_[pos_])
+                                             : is_blank(line_[pos_]) || line_[pos_] == ','))
+    ++pos_;
   comma_open_ = true;
   return std::string_view(line_).substr(start, pos_ - start);
 }
 
 // A quoted text runs to the matching quote on the same line; a doubled quote
 // inside stands for one.
-bool ListReader::text(std::string& v, std::string_view what) {
-  if (advance(what) == Next::slash) return false;
+bool ListReader::text(std::string& v, std::string_view what, bool slash_ends) {
+  if (advance(what, slash_ends) == Next::slash) return false;
   const char q = line_[pos_];
   if (q != '\'' && q != '"') {
-    v = std::string(token());
+    v = std::string(token(slash_ends));
     return true;
   }
   const std::size_t start = pos_;
@@ -252,6 +278,13 @@ bool ListReader::integer(std::int32_t& v, std::string_view what) {
   return true;
 }
 
+bool ListReader::integer(std::int64_t& v, std::string_view what) {
+  if (advance(what) == Next::slash) return false;
+  const std::string_view t = token();
+  if (!parse_integer(t, v)) bad_item(t, "an integer within the 64-bit range", what);
+  return true;
+}
+
 namespace {
 
 // One statement, one item; a slash before it leaves nothing to return.
@@ -271,12 +304,24 @@ std::string read_text(ListReader& in, std::string_view what) {
   return read_one<std::string>(in, what, [&](std::string& v) { return in.text(v, what); });
 }
 
+std::string read_path(ListReader& in, std::string_view what) {
+  return read_one<std::string>(in, what, [&](std::string& v) { return in.text(v, what, false); });
+}
+
 double read_real(ListReader& in, std::string_view what) {
   return read_one<double>(in, what, [&](double& v) { return in.real(v, what); });
 }
 
 std::int32_t read_integer(ListReader& in, std::string_view what) {
   return read_one<std::int32_t>(in, what, [&](std::int32_t& v) { return in.integer(v, what); });
+}
+
+}  // namespace qel
+
+namespace qel {
+
+std::int64_t read_integer64(ListReader& in, std::string_view what) {
+  return read_one<std::int64_t>(in, what, [&](std::int64_t& v) { return in.integer(v, what); });
 }
 
 }  // namespace qel

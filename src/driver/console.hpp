@@ -5,6 +5,7 @@
 // separated by blanks, one comma or line ends; a slash ends it early. Two commas in a row (an empty item) are refused.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -22,8 +23,13 @@ namespace qel {
 enum class RealText { ok, not_real, too_large };
 RealText parse_real(std::string_view text, double& v);
 
-// An optionally signed decimal integer within the int32 range.
+// An optionally signed decimal integer within the int32 (int64) range.
 bool parse_integer(std::string_view text, std::int32_t& v);
+bool parse_integer(std::string_view text, std::int64_t& v);
+
+// The longest input line read; a longer one is refused rather than buffered
+// without limit.
+inline constexpr std::size_t kMaxLine = std::size_t(1) << 20;
 
 // List-directed input from one stream. `source` names the stream in messages
 // ("standard input" or a file name). Every failure throws qel::Stop with
@@ -38,9 +44,12 @@ class ListReader {
   // The next item of the statement. False when a slash has ended the
   // statement (the value is left unchanged). `what` names the item for
   // messages ("the restart stamp").
-  bool text(std::string& v, std::string_view what);
+  // With `slash_ends` false an unquoted text runs on over slashes (a path),
+  // to a blank, comma or line end.
+  bool text(std::string& v, std::string_view what, bool slash_ends = true);
   bool real(double& v, std::string_view what);
   bool integer(std::int32_t& v, std::string_view what);
+  bool integer(std::int64_t& v, std::string_view what);
   // Ends the statement: the rest of its last line is discarded.
   void end();
 
@@ -56,8 +65,8 @@ class ListReader {
  private:
   enum class Next { item, slash };
   bool next_line();
-  Next advance(std::string_view what);
-  std::string_view token();
+  Next advance(std::string_view what, bool slash_ends = true);
+  std::string_view token(bool slash_ends = true);
   [[noreturn]] void bad_item(std::string_view found, std::string_view kind,
                              std::string_view what) const;
 
@@ -75,7 +84,10 @@ class ListReader {
 // Reads one whole list-directed statement of a single item (the common case
 // of the dialogue); throws qel::Stop when the statement ends with no item.
 std::string read_text(ListReader& in, std::string_view what);
+// A path: unquoted, it is taken whole up to a blank, comma or line end.
+std::string read_path(ListReader& in, std::string_view what);
 double read_real(ListReader& in, std::string_view what);
 std::int32_t read_integer(ListReader& in, std::string_view what);
+std::int64_t read_integer64(ListReader& in, std::string_view what);
 
 }  // namespace qel

@@ -1,6 +1,7 @@
 #include "driver/files.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +11,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 #include "driver/console.hpp"
+#include "driver/signals.hpp"
 
 namespace qel {
 
@@ -160,7 +163,7 @@ void write_dump(const State& s, const std::string& name) {
   };
   std::string tmp = name + ".XXXXXX";
   Fd f;
-  f.fd = ::mkstemp(tmp.data());
+  f.fd = make_temp(tmp);
   if (f.fd < 0) throw failure(errno);
   // The temporary file gets the permissions of an ordinary new file.
   const mode_t mask = ::umask(0);
@@ -170,22 +173,25 @@ void write_dump(const State& s, const std::string& name) {
   if (ok) {
     const int fd = f.fd;
     f.fd = -1;
-    ok = ::close(fd) == 0 && ::rename(tmp.c_str(), name.c_str()) == 0;
+    ok = ::close(fd) == 0 && rename_temp(tmp, name) == 0;
   }
   if (!ok) {
     const int err = errno;
-    ::unlink(tmp.c_str());
+    remove_temp(tmp);
     throw failure(err);
   }
 }
 
 void read_dump(State& s, const std::string& name) {
   Fd f;
-  f.fd = ::open(name.c_str(), O_RDONLY);
+  // Without blocking, so that a FIFO under the name cannot hang the program.
+  f.fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (f.fd < 0) throw Stop(2, "cannot open restart file " + name + ": " + reason(errno));
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) throw Stop(2, "cannot read restart file " + name + ": " + reason(errno));
-  if (!S_ISREG(st.st_mode)) throw Stop(2, "restart file " + name + " is not a regular file");
+  if (!S_ISREG(st.st_mode))
+    throw Stop(2, "restart file " + name + " is not a regular file" +
+                      (S_ISDIR(st.st_mode) ? " (it is a directory)" : ""));
 
   const auto size = static_cast<std::uint64_t>(st.st_size);
   std::vector<unsigned char> rec(size == kDumpFileSize ? kDumpFileSize : (size < 4 ? size : 4));
@@ -223,8 +229,110 @@ void read_dump(State& s, const std::string& name) {
   for_each_field(s, [&](double* x, std::size_t n) { at = get_doubles(at, x, n); });
 }
 
+std::string read_regular_file(const std::string& path, std::string_view what) {
+  const std::string label = std::string(what) + " " + path;
+  Fd f;
+  f.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (f.fd < 0) throw Stop(2, "cannot open " + label + ": " + reason(errno));
+  struct stat st {};
+  if (::fstat(f.fd, &st) != 0) throw Stop(2, "cannot read " + label + ": " + reason(errno));
+  if (S_ISDIR(st.st_mode)) throw Stop(2, label + " is a directory, not a file");
+  if (!S_ISREG(st.st_mode))
+    throw Stop(2, label + " is not a regular file (a FIFO, device or socket is not read)");
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    const ssize_t k = ::read(f.fd, buf, sizeof buf);
+    if (k < 0) {
+      if (errno == EINTR) continue;
+      throw Stop(2, "cannot read " + label + ": " + reason(errno));
+    }
+    if (k == 0) break;
+    text.append(buf, std::size_t(k));
+  }
+  return text;
+}
+
+std::string link_target(const std::string& path) {
+  std::string p = path;
+  // The kernel's own limit on links followed in one path.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::string to(std::size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(p.c_str(), to.data(), to.size());
+    if (n < 0 || std::size_t(n) >= to.size()) return p;
+    to.resize(std::size_t(n));
+    if (to.starts_with('/')) {
+      p = to;
+    } else {
+      const std::size_t slash = p.rfind('/');
+      p = slash == std::string::npos ? to : p.substr(0, slash + 1) + to;
+    }
+  }
+  return p;
+}
+
+int replace_file(const std::string& path, std::string_view text, bool keep_open) {
+  const std::string target = link_target(path);
+  auto fail = [&](int err) { return Stop(2, "cannot write " + path + ": " + reason(err)); };
+  struct stat st {};
+  mode_t mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode))
+      throw Stop(2, "cannot write " + path + ": " +
+                        (target == path ? std::string("it") : "its target " + target) +
+                        (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file"));
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  std::string tmp = target + ".XXXXXX";
+  Fd f;
+  f.fd = make_temp(tmp);
+  if (f.fd < 0) throw fail(errno);
+  bool ok = ::fchmod(f.fd, mode) == 0 &&
+            write_all(f.fd, reinterpret_cast<const unsigned char*>(text.data()), text.size()) &&
+            ::fsync(f.fd) == 0;
+  // Closed before the rename unless the caller goes on writing to it.
+  if (ok && !keep_open) {
+    const int fd = f.fd;
+    f.fd = -1;
+    ok = ::close(fd) == 0;
+  }
+  if (!ok || rename_temp(tmp, target) != 0) {
+    const int err = errno;
+    remove_temp(tmp);
+    throw fail(err);
+  }
+  const int fd = f.fd;
+  f.fd = -1;
+  return fd;
+}
+
+DirLock::~DirLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void DirLock::take(const std::string& dir, std::ostream& err, std::string_view program) {
+  fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) throw Stop(2, "cannot use directory '" + dir + "': " + reason(errno));
+  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+  const int e = errno;
+  if (e == EWOULDBLOCK)
+    throw Stop(2, "directory '" + dir +
+                      "' is in use by another run (qeln, qeltool run or qeltool init); wait "
+                      "for it to end or use another directory");
+  // Some network file systems cannot lock: run, but say that nothing guards
+  // the directory.
+  err << program << ": warning: cannot lock directory '" << dir << "' (" << reason(e)
+      << "); nothing stops a second run from writing there at the same time\n";
+}
+
 History::~History() {
-  if (f_ != nullptr) std::fclose(f_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
 void History::fail(const char* what) {
@@ -234,33 +342,61 @@ void History::fail(const char* what) {
 
 void History::create(const std::string& name, const Par& par) {
   name_ = name;
-  f_ = std::fopen(name.c_str(), "w");
-  if (f_ == nullptr) fail("create");
   // One double per line, in the rendering of a record that holds only it.
-  for (const double x : par_values(par)) {
-    const std::string text = " " + list_real(x) + "\n";
-    if (std::fputs(text.c_str(), f_) == EOF) fail("write");
-  }
-  if (std::fflush(f_) != 0) fail("write");
+  std::string text;
+  for (const double x : par_values(par)) text += " " + list_real(x) + "\n";
+  fd_ = replace_file(name, text, true);
+  size_ = std::int64_t(text.size());
 }
 
-void History::append_to(const std::string& name) {
+void History::open_existing(const std::string& name) {
   name_ = name;
-  const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND);
-  if (fd < 0) fail("open");
-  f_ = ::fdopen(fd, "a");
-  if (f_ == nullptr) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    fail("open");
+  fd_ = ::open(name.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) fail("open");
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) fail("read");
+  if (!S_ISREG(st.st_mode))
+    throw Stop(2, "history file " + name + " is not a regular file" +
+                      (S_ISDIR(st.st_mode) ? " (it is a directory)" : ""));
+  size_ = std::int64_t(st.st_size);
+}
+
+std::string History::repair() {
+  if (size_ == 0) return "";
+  // Back from the end to the last line end.
+  std::int64_t end = size_;
+  unsigned char buf[4096];
+  while (end > 0) {
+    const std::int64_t from = end > std::int64_t(sizeof buf) ? end - std::int64_t(sizeof buf) : 0;
+    const std::size_t n = std::size_t(end - from);
+    if (::pread(fd_, buf, n, off_t(from)) != ssize_t(n)) fail("read");
+    std::size_t k = n;
+    while (k > 0 && buf[k - 1] != '\n') --k;
+    if (k > 0) {
+      end = from + std::int64_t(k);
+      break;
+    }
+    end = from;
   }
+  if (end == size_) return "";
+  const std::int64_t cut = size_ - end;
+  if (::ftruncate(fd_, off_t(end)) != 0) fail("repair");
+  size_ = end;
+  return "history file " + name_ + " ended in an incomplete line of " + std::to_string(cut) +
+         " characters (a write cut short); it was cut back to its last whole line";
 }
 
 void History::line(std::string_view text) {
-  if (std::fwrite(text.data(), 1, text.size(), f_) != text.size() || std::fputc('\n', f_) == EOF ||
-      std::fflush(f_) != 0)
+  std::string buf(text);
+  buf += '\n';
+  if (!write_all(fd_, reinterpret_cast<const unsigned char*>(buf.data()), buf.size())) {
+    const int err = errno;
+    // Not a partial line: back to the end of the last whole one.
+    if (::ftruncate(fd_, off_t(size_)) == 0) ::lseek(fd_, off_t(size_), SEEK_SET);
+    errno = err;
     fail("write");
+  }
+  size_ += std::int64_t(buf.size());
 }
 
 }  // namespace qel

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -52,7 +52,43 @@ void write_dump(const State& s, const std::string& name);
 // (status 2) naming the file and what was found, and leaves s untouched.
 void read_dump(State& s, const std::string& name);
 
-// The history file, open for writing until the end of the run.
+// The whole contents of a regular file, opened without blocking: a
+// directory, FIFO, device or socket is refused, as is a missing or
+// unreadable file. `what` names the file in messages ("parameter file").
+// Throws Stop (status 2).
+std::string read_regular_file(const std::string& path, std::string_view what);
+
+// The file a name stands for: symbolic links followed to their final target
+// (which need not exist yet), relative targets taken from the link's directory.
+std::string link_target(const std::string& path);
+
+// Replaces the file at `path` (through symbolic links, at their target) with
+// `text`: written to a temporary file in the target's directory, flushed to
+// disc and renamed over the target, so that a failure leaves the previous
+// file whole. The new file keeps the mode of the old one. An existing target
+// that is not a regular file is refused. With `keep_open` the descriptor of
+// the new file is returned, positioned at its end; otherwise -1. Throws Stop
+// (status 2) naming `path` and the reason.
+int replace_file(const std::string& path, std::string_view text, bool keep_open = false);
+
+// An advisory lock (flock) on the experiment directory itself, held while the
+// object lives, so that two runs never write into one directory. A directory
+// locked by another process is refused at once (Stop, status 2); where the
+// file system cannot lock, a warning goes to `err` and the run goes ahead.
+class DirLock {
+ public:
+  DirLock() = default;
+  DirLock(const DirLock&) = delete;
+  DirLock& operator=(const DirLock&) = delete;
+  ~DirLock();
+  void take(const std::string& dir, std::ostream& err, std::string_view program);
+
+ private:
+  int fd_ = -1;
+};
+
+// The history file, open for writing until the end of the run. Lines are
+// written whole or not at all: a failed write is cut back to the last whole line.
 class History {
  public:
   History() = default;
@@ -60,19 +96,23 @@ class History {
   History& operator=(const History&) = delete;
   ~History();
 
-  // Fresh start: creates or empties the file and writes the header of 100
-  // list-directed lines, the members of `par` in order.
+  // Fresh start: replaces the file (atomically, through links) by the header
+  // of 100 list-directed lines, the members of `par` in order.
   void create(const std::string& name, const Par& par);
-  // Restart: opens the existing file for appending (no header). A missing
-  // file is an error.
-  void append_to(const std::string& name);
-  // Writes one line and pushes it to the file at once.
+  // Restart: opens the existing regular file (no header). A missing file is
+  // an error. Nothing is written yet.
+  void open_existing(const std::string& name);
+  // Restart, once the run goes ahead: a last line without its line end (a
+  // write cut short) is cut off. Returns a note saying so, or "".
+  std::string repair();
+  // Writes one line and its line end to the file at once.
   void line(std::string_view text);
-  bool is_open() const { return f_ != nullptr; }
+  bool is_open() const { return fd_ >= 0; }
 
  private:
-  void fail(const char* what);
-  std::FILE* f_ = nullptr;
+  [[noreturn]] void fail(const char* what);
+  int fd_ = -1;
+  std::int64_t size_ = 0;  // the end of the last whole line
   std::string name_;
 };
 

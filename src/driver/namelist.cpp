@@ -1,18 +1,13 @@
 #include "driver/namelist.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <string_view>
+
+#include "driver/files.hpp"
+#include "model/ranges.hpp"
 
 namespace qel {
 
@@ -146,48 +141,6 @@ void read_namelist(ListReader& in, Par& par) {
   par = work;
 }
 
-namespace {
-
-// Replaces the file at `path` with `text`: written to a temporary file in the
-// same directory, flushed to disk and renamed over the target, so a failure
-// leaves the previous file whole. The new file keeps the mode of the old one.
-void replace_file(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".XXXXXX";
-  const int fd = mkstemp(tmp.data());
-  if (fd < 0) throw Stop(2, "cannot write " + path + ": " + std::strerror(errno));
-
-  auto fail = [&](int err, bool open) {
-    if (open) close(fd);
-    unlink(tmp.c_str());
-    throw Stop(2, "cannot write " + path + ": " + std::strerror(err));
-  };
-
-  struct stat st;
-  mode_t mode;
-  if (stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  if (fchmod(fd, mode) != 0) fail(errno, true);
-
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno, true);
-    }
-    done += std::size_t(n);
-  }
-  if (fsync(fd) != 0) fail(errno, true);
-  if (close(fd) != 0) fail(errno, false);
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno, false);
-}
-
-}  // namespace
-
 void change(State& s, int iread, ListReader& in, std::ostream& out) {
   std::string dir = s.dirnam;
   while (!dir.empty() && dir.back() == ' ') dir.pop_back();
@@ -196,13 +149,10 @@ void change(State& s, int iread, ListReader& in, std::ostream& out) {
   // A fresh start takes its parameters from the file; nothing is created when
   // it is missing.
   if (iread == 1) {
-    errno = 0;
-    std::ifstream file(path);
-    if (!file)
-      throw Stop(2, path + " holds no group F: cannot open it (" +
-                        (errno != 0 ? std::strerror(errno) : "unknown reason") + ")");
+    std::istringstream file(read_regular_file(path, "parameter file"));
     ListReader rd(file, path);
     read_namelist(rd, s.par);
+    if (const auto bad = par_out_of_range(s.par)) throw Stop(2, path + ": " + *bad);
   }
 
   for (;;) {
@@ -218,6 +168,8 @@ void change(State& s, int iread, ListReader& in, std::ostream& out) {
     write_record(out, Record() << " enter changes with: (space)$f example=1.0, etc=2. $end");
     out.flush();
     read_namelist(in, s.par);
+    // Checked before anything is written, qel.input included.
+    if (const auto bad = par_out_of_range(s.par)) throw in.error(*bad);
     if (ians == 2) {
       std::ostringstream text;
       write_namelist(text, s.par);

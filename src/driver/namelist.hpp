@@ -25,7 +25,9 @@ void read_namelist(ListReader& in, Par& par);
 
 // The parameter dialogue: with iread = 1 first reads s.dirnam/qel.input;
 // then shows the parameters and asks for changes until the answer is 0.
-// Answer 2 rewrites qel.input (through a temporary file renamed over it).
+// Answer 2 rewrites qel.input (through a temporary file renamed over it, at
+// the target of a link). Parameters outside their valid range, from the file
+// or an edit, are refused (Stop, status 2) before anything is written.
 void change(State& s, int iread, ListReader& in, std::ostream& out);
 
 }  // namespace qel

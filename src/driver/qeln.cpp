@@ -20,7 +20,9 @@
 #include "driver/files.hpp"
 #include "driver/namelist.hpp"
 #include "driver/progress.hpp"
+#include "driver/signals.hpp"
 #include "driver/start.hpp"
+#include "model/ranges.hpp"
 #include "model/state.hpp"
 #include "model/version.hpp"
 #include "elliptic/elliptic.hpp"
@@ -34,14 +36,17 @@ namespace {
 
 // What the driver keeps beside the model state for one run.
 struct Run {
-  Run(State& st, ListReader& in, std::ostream& o) : s(st), con(in), out(o) {}
+  Run(State& st, ListReader& in, std::ostream& o, std::ostream& e)
+      : s(st), con(in), out(o), err(e) {}
 
   State& s;
   ListReader& con;
   std::ostream& out;
+  std::ostream& err;
+  DirLock lock;
 
   bool fresh = true;
-  std::int32_t istamp = -1;
+  std::int64_t istamp = -1;
   Par header{};  // the parameter record the history header of a fresh start shows
 
   double tstop = 0.0, tdump = 0.0, tdiag = 0.0;
@@ -76,14 +81,26 @@ std::string experiment_directory(std::string name) {
   return name;
 }
 
-// Start-up dialogue: the directory and the restart stamp; a negative stamp
-// starts fresh.
+// Standard output is checked where the run writes to it, so that a full disc
+// or a closed pipe ends the run instead of passing unnoticed.
+void check_output(std::ostream& out) {
+  if (!out.good())
+    throw Stop(2, "cannot write to standard output (a full disc, a closed pipe or another write "
+                  "error)");
+}
+
+// Start-up dialogue: the directory, locked for the whole run, and the
+// restart stamp; a negative stamp starts fresh.
 void start_dialogue(Run& run) {
   write_record(run.out, Record() << " enter directory for input/output of files (e.g. 'myexp'):");
-  run.s.dirnam = experiment_directory(read_text(run.con, "the experiment directory"));
+  run.out.flush();
+  run.s.dirnam = experiment_directory(read_path(run.con, "the experiment directory"));
+  run.lock.take(run.s.dirnam, run.err, "qeln");
   write_record(run.out, Record() << "enter restart timestamp");
   write_record(run.out, Record() << "or enter -1 to start fresh");
-  run.istamp = read_integer(run.con, "the restart stamp");
+  run.out.flush();
+  check_output(run.out);
+  run.istamp = read_integer64(run.con, "the restart stamp");
   run.fresh = run.istamp < 0;
 }
 
@@ -108,8 +125,11 @@ void fresh_start(Run& run) {
 // editing, the grid rebuilt from them.
 void restart(Run& run) {
   State& s = run.s;
-  read_dump(s, dump_name(s.dirnam, run.istamp));
-  run.hist.append_to(history_name(s.dirnam));
+  const std::string name = dump_name(s.dirnam, run.istamp);
+  read_dump(s, name);
+  if (const auto bad = par_out_of_range(s.par)) throw Stop(2, "restart file " + name + ": " + *bad);
+  note_dump(name, false);
+  run.hist.open_existing(history_name(s.dirnam));
   change(s, 0, run.con, run.out);
   maketrans(s);
 }
@@ -127,10 +147,18 @@ void common_setup(Run& run) {
       run.con.real(run.tdump, "the dump interval tdump"))
     run.con.real(run.tdiag, "the diagnostic interval tdiag");
   run.con.end();
+  if (!std::isfinite(run.tstop))
+    throw Stop(2, "the stop time tstop = " + real_text(run.tstop) +
+                      " must be finite (a model time to stop at)");
 
-  // A fresh start replaces the history only now that the run goes ahead, so
-  // that abandoning the dialogue leaves an earlier history intact.
-  if (run.fresh) run.hist.create(history_name(s.dirnam), run.header);
+  // A fresh start replaces the history, and a restart mends a line cut short,
+  // only now that the run goes ahead, so that abandoning the dialogue leaves
+  // the history as it was.
+  if (run.fresh) {
+    run.hist.create(history_name(s.dirnam), run.header);
+  } else if (const std::string note = run.hist.repair(); !note.empty()) {
+    run.err << "qeln: " << note << '\n';
+  }
 
   utop(s.fields.visc, s.fields.viscp);
 
@@ -166,10 +194,18 @@ void write_dump_due(Run& run) {
   State& s = run.s;
   // The primitive core's dump holds the pressure at the grid points in zeta.
   if (s.par.USEPRIM > 0.0) ptou(s, s.fields.p(), s.fields.zeta);
-  const std::string name = dump_name(s.dirnam, dump_stamp(s.par.TIME));
+  const std::int64_t stamp = dump_stamp(s.par.TIME);
+  const std::string name = dump_name(s.dirnam, stamp);
+  // The dump a restart started from is never replaced, so that the restart
+  // can be repeated.
+  if (!run.fresh && stamp == run.istamp) {
+    write_record(run.out, Record() << "keeping dump file " << name << ": the run started from it");
+    return;
+  }
   write_record(run.out, Record() << "will write dump file " << name);
   write_dump(s, name);
   ++run.dumps;
+  note_dump(name, true);
 }
 
 // Time, step, smallest u, largest v and w, pressure deficit, largest
@@ -202,6 +238,11 @@ void time_loop(Run& run, Progress& progress) {
     s.others.dtold1 = par.DT;
     const double t0 = par.TIME;
     par.TIME = par.TIME + par.DT;
+    // No dump may be named after such a time (and none could be restarted).
+    if (!std::isfinite(par.TIME) || par.TIME < 0.0)
+      throw Stop(1, "the model time became " + real_text(par.TIME) + " after a step DT = " +
+                        real_text(par.DT) + " from TIME = " + real_text(t0) +
+                        "; the run stops without a dump of it");
     const bool first = run.nstep == 0;
     if (run.nstep < std::numeric_limits<std::int32_t>::max()) ++run.nstep;
     const int newest = run.kolder;
@@ -216,6 +257,7 @@ void time_loop(Run& run, Progress& progress) {
       write_diagnostic(run);
       run.tacc = 0.0;
     }
+    if (dump || diagnose) check_output(run.out);
     // Checked only when something is written, so that the step stays cheap.
     if ((dump || diagnose) && !run.nan_seen && holds_nan(s)) {
       run.nan_seen = true;
@@ -275,11 +317,12 @@ void summary(std::ostream& err, const Run& run, double seconds) {
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
   Progress indicator(err, progress);
+  const RunSignals signals;
   try {
     auto s = std::make_unique<State>();
     s->out = &out;
     ListReader con(in, "standard input");
-    Run run{*s, con, out};
+    Run run{*s, con, out, err};
     start_dialogue(run);
     if (run.fresh)
       fresh_start(run);
@@ -289,6 +332,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
     const auto started = std::chrono::steady_clock::now();
     time_loop(run, indicator);
     out.flush();
+    check_output(out);
     indicator.clear();
     summary(err, run,
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());

@@ -25,6 +25,9 @@ std::span<const ParRange> par_ranges();
 // the name is not a member of group F.
 const ParRange* par_range(std::string_view name);
 
+// "NAME = value is outside its valid range: <valid>".
+std::string par_range_message(const ParRange& r, double v);
+
 // The first member of `p` outside its valid range, as a message naming the
 // parameter, its value and the valid range; nothing when all are valid.
 std::optional<std::string> par_out_of_range(const Par& p);

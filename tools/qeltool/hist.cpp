@@ -1,11 +1,12 @@
 // qeltool hist: the diagnostic lines of a history file as CSV.
 #include <array>
 #include <cmath>
-#include <fstream>
+#include <sstream>
 #include <ostream>
 #include <string>
 
 #include "driver/console.hpp"
+#include "driver/files.hpp"
 #include "qeltool/qeltool.hpp"
 
 namespace qel::tool {
@@ -52,8 +53,7 @@ bool cell(const std::string& field, std::string& c) {
 int hist(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw Stop(2, "expected one history file\n" + usage("hist"));
   const std::string& name = args[0];
-  std::ifstream in(name, std::ios::binary);
-  if (!in) throw Stop(2, "cannot open history file " + name);
+  std::istringstream in(read_regular_file(name, "history file"));
 
   out << "time,DT,min_u,max_v,max_w,pressure_deficit,divmax,column_pressure_contrast\n";
   int bad = 0;

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <fstream>
+#include <sstream>
 #include <memory>
 #include <numbers>
 #include <ostream>
@@ -91,7 +91,7 @@ std::string key_names(const Recipe& rc) {
 
 }  // namespace
 
-int init(const Args& args, std::ostream& out, std::ostream&) {
+int init(const Args& args, std::ostream& out, std::ostream& err) {
   Args pos;
   bool force = false;
   for (const std::string& a : args) {
@@ -102,7 +102,7 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   }
   if (pos.size() < 3) throw Stop(2, "expected DIR STAMP RECIPE [key=value ...]\n" + usage("init"));
   const std::string& dir = pos[0];
-  const std::int32_t stamp = stamp_value(pos[1]);
+  const std::int64_t stamp = stamp_value(pos[1]);
 
   const Recipe* recipe = nullptr;
   for (const Recipe& rc : recipes())
@@ -137,6 +137,10 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
       throw Stop(2, "key " + kv.key + " must be positive, found " + kv.value);
   }
 
+  // Like a run, init writes into the directory only while it holds it.
+  ensure_directory(dir);
+  DirLock lock;
+  lock.take(dir, err, "qeltool init");
   // An earlier dump of the experiment is replaced only on request.
   const std::string name = dump_name(dir, stamp);
   struct stat st {};
@@ -150,11 +154,11 @@ int init(const Args& args, std::ostream& out, std::ostream&) {
   // history header (TIME as read), the fields, TIME reset, the viscosity.
   auto s = std::make_unique<State>();
   const std::string input = dir + "/qel.input";
-  std::ifstream file(input);
-  if (!file) throw Stop(2, "cannot open " + input + ": the experiment's parameters are needed");
+  std::istringstream file(read_regular_file(input, "parameter file"));
   ListReader rd(file, input);
   read_namelist(rd, s->par);
   for (const auto& [k, v] : edits) s->par.*kParMembers[k] = v;
+  if (const auto bad = par_out_of_range(s->par)) throw Stop(2, input + ": " + *bad);
   maketrans(*s);
   s->par.fnr = double(NR);
   s->par.fnz = double(NR);

@@ -29,7 +29,7 @@ constexpr const char* kDefaultGroup =
 
 }  // namespace
 
-bool ensure_input(const std::string& dir, const std::string& recipe) {
+void ensure_directory(const std::string& dir) {
   struct stat st {};
   if (::stat(dir.c_str(), &st) != 0) {
     if (errno != ENOENT || ::mkdir(dir.c_str(), 0777) != 0)
@@ -37,6 +37,10 @@ bool ensure_input(const std::string& dir, const std::string& recipe) {
   } else if (!S_ISDIR(st.st_mode)) {
     throw Stop(2, "'" + dir + "' is not a directory");
   }
+}
+
+bool ensure_input(const std::string& dir, const std::string& recipe) {
+  struct stat st {};
   const std::string input = dir + "/qel.input";
   if (::stat(input.c_str(), &st) == 0 || errno != ENOENT) return false;
 

@@ -1,6 +1,7 @@
 // qeltool nc: the dumps of one run as one NetCDF-4 file following the CF
 // conventions.
 #include <netcdf.h>
+#include <netcdf_mem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -54,31 +56,21 @@ std::string different_run(const State& a, const State& b) {
   return "";
 }
 
-// A NetCDF file under construction: written to a temporary name in the
-// target's directory and renamed over the target when it is complete, so a
-// failure leaves no partial file and any earlier file whole.
+// A NetCDF file under construction: built in memory and written to the
+// target through a temporary file renamed over it when it is complete, so a
+// failure (a full disc included) leaves no partial file and any earlier file
+// whole, and the library never meets a failing write of its own.
 class NcFile {
  public:
-  explicit NcFile(std::string target) : target_(std::move(target)), tmp_(target_ + ".XXXXXX") {
-    const int fd = ::mkstemp(tmp_.data());
-    if (fd < 0) {
-      tmp_.clear();
-      throw Stop(2, "cannot write " + target_ + ": " + std::strerror(errno));
-    }
-    // The permissions of an ordinary new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    check(nc_create(tmp_.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "create");
+  explicit NcFile(std::string target) : target_(std::move(target)) {
+    check(nc_create_mem(target_.c_str(), NC_NETCDF4, 1 << 20, &id_), "create");
     int old = 0;
     check(nc_set_fill(id_, NC_NOFILL, &old), "set fill mode");
   }
   NcFile(const NcFile&) = delete;
   NcFile& operator=(const NcFile&) = delete;
   ~NcFile() {
-    if (id_ >= 0) nc_close(id_);
-    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    if (id_ >= 0) nc_abort(id_);
   }
 
   void check(int status, const std::string& what) const {
@@ -124,14 +116,14 @@ class NcFile {
   void finish() {
     const int id = id_;
     id_ = -1;
-    check(nc_close(id), "close");
-    if (std::rename(tmp_.c_str(), target_.c_str()) != 0)
-      throw Stop(2, "cannot write " + target_ + ": " + std::strerror(errno));
-    tmp_.clear();
+    NC_memio mem{};
+    check(nc_close_memio(id, &mem), "close");
+    const std::unique_ptr<void, void (*)(void*)> owned(mem.memory, std::free);
+    replace_file(target_, std::string_view(static_cast<const char*>(mem.memory), mem.size));
   }
 
  private:
-  std::string target_, tmp_;
+  std::string target_;
   int id_ = -1;
 };
 

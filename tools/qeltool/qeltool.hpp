@@ -30,9 +30,11 @@ int hist(const Args& args, std::ostream& out, std::ostream& err);
 int run(const Args& args, std::ostream& out, std::ostream& err);
 int params(const Args& args, std::ostream& out, std::ostream& err);
 
-// qeltool init's preparation of DIR: makes the directory when it does not
-// exist and writes a parameter file DIR/qel.input suitable for the recipes
-// when there is none; true when it wrote one. Throws Stop (status 2).
+// qeltool init's preparation of DIR: ensure_directory makes the directory
+// when it does not exist; ensure_input writes a parameter file DIR/qel.input
+// suitable for the recipes when there is none, true when it wrote one. Both
+// throw Stop (status 2).
+void ensure_directory(const std::string& dir);
 bool ensure_input(const std::string& dir, const std::string& recipe);
 
 // The usage text of one subcommand ("" for the overview of all).
@@ -52,8 +54,8 @@ Setting setting(const std::string& arg);
 // finite and `finite` is asked for.
 double real_value(const std::string& text, std::string_view what, bool finite = true);
 
-// A dump stamp: a non-negative int32 with or without leading zeros.
-std::int32_t stamp_value(const std::string& text);
+// A dump stamp: a non-negative 64-bit integer with or without leading zeros.
+std::int64_t stamp_value(const std::string& text);
 
 // The shortest text that reads back as x (as std::to_chars writes it).
 std::string shortest(double x);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "driver/qeln.hpp"
+#include "model/ranges.hpp"
 #include "qeltool/qeltool.hpp"
 
 namespace qel::tool {
@@ -70,7 +71,11 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
                    " (docs/parameters.md and 'qeltool params' describe them)");
       // The value is passed on as typed: the namelist reader takes every
       // real constant that real_value accepts, NaN and infinities included.
-      real_value(kv.value, key, false);
+      // The range is checked by qeln as well; here it is refused before
+      // the dialogue starts.
+      const ParRange* range = par_range(key);
+      if (const double v = real_value(kv.value, key, false); !range->ok(v))
+        throw Stop(2, par_range_message(*range, v));
       edits += " " + key + "=" + kv.value + ",";
     } else if (dir.empty()) {
       dir = a;

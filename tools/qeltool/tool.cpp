@@ -39,9 +39,10 @@ constexpr const char* kInit =
     "start (a restart appends to the history). Restart from the dump by\n"
     "answering STAMP to qeln's restart prompt, or with\n"
     "'qeltool run DIR --restart STAMP ...'; its first step writes a dump too,\n"
-    "which replaces the initial one when it falls in the same hundredth of a\n"
-    "time unit (STAMP 0 and DT < 0.01). r is the radius (the distance across\n"
-    "in plane geometry), z the height, both in model units.\n"
+    "but never over the dump the run started from (STAMP 0 and DT < 0.01: the\n"
+    "same hundredth of a time unit), so the restart can be repeated. r is the\n"
+    "radius (the distance across in plane geometry), z the height, both in\n"
+    "model units.\n"
     "\n"
     "Recipes and their keys (defaults in brackets):\n"
     "  rest       nothing added: the fresh start itself\n"
@@ -146,8 +147,8 @@ double real_value(const std::string& text, std::string_view what, bool finite) {
   return v;
 }
 
-std::int32_t stamp_value(const std::string& text) {
-  std::int32_t v = 0;
+std::int64_t stamp_value(const std::string& text) {
+  std::int64_t v = 0;
   if (!parse_integer(text, v) || v < 0)
     throw Stop(2, "the stamp '" + text + "' is not a non-negative integer (such as 0 or 1230)");
   return v;
@@ -220,7 +221,11 @@ int qeltool(const Args& args, std::ostream& out, std::ostream& err) {
       return 0;
     }
   try {
-    return command(rest, out, err);
+    const int status = command(rest, out, err);
+    // A full disc or a closed pipe under standard output is a failure too.
+    out.flush();
+    if (!out.good()) throw Stop(2, "cannot write to standard output");
+    return status;
   } catch (const Stop& e) {
     out.flush();
     err << "qeltool " << cmd << ": " << e.what() << '\n';
