@@ -20,6 +20,7 @@
 #include "driver/progress.hpp"
 #include "driver/start.hpp"
 #include "model/state.hpp"
+#include "elliptic/direct.hpp"
 #include "elliptic/elliptic.hpp"
 #include "grid/grid.hpp"
 #include "primitive/primitive.hpp"
@@ -47,6 +48,7 @@ struct Run {
   double tacc = 0.0;
   int ilo = 0, ihi = NR;
   History hist;
+  DirectSolvers direct;  // the exact solvers PIT <= 0 (primitive) or < 0 (vorticity) calls for
 
   // The model time of the first diagnostic line or dump at which the fields
   // held a NaN; the run then ends with a model-stop status.
@@ -135,6 +137,9 @@ void common_setup(Run& run) {
   if (const int code = poisson_setup(s); code != 0 && par.USEPRIM == 0.0)
     throw Stop(1, "the set-up of the Poisson solver failed with error code " +
                       std::to_string(code) + ": " + solver_error_text(code));
+
+  // The exact double-precision solvers, diagonalised once for the run.
+  setup_direct(s, run.direct);
 
   run.ilo = band_low(s.basic.r);
   run.ihi = band_high(s.basic.r);
