@@ -165,8 +165,9 @@ void SeparableSolver::solve(const double* b, double* x) {
   modes(r_, y_);
   xm += y_;
   if (singular_) {
-    const double mean = (xmean_.transpose() * xm * ymean_).value() / (xmean_.sum() * ymean_.sum());
-    xm.array() -= mean;
+    double sum = 0.0;
+    for (int l = 0; l < n; ++l) sum += ymean_(l) * xmean_.dot(xm.col(l));
+    xm.array() -= sum / (xmean_.sum() * ymean_.sum());
   }
 }
 
