@@ -223,7 +223,7 @@ SeparableSolver pressure_solver(const State& s) {
                          width_r, width_r, width_z, "direct pressure solver (PIT <= 0)");
 }
 
-SeparableSolver stream_solver(const State& s, const PoissonCoefficients& c) {
+SeparableSolver stream_solver(const PoissonCoefficients& c) {
   Tridiagonal kx(NI), ky(NI), id(NI);
   for (int q = 1; q <= NI; ++q) {
     kx.lo(q - 1) = q > 1 ? c.am(q) : 0.0;
@@ -234,7 +234,6 @@ SeparableSolver stream_solver(const State& s, const PoissonCoefficients& c) {
     ky.up(q - 1) = q < NI ? c.cn(q) : 0.0;
     id.d(q - 1) = 1.0;
   }
-  (void)s;
   const Eigen::VectorXd none;
   return SeparableSolver(kx, id, ky, id, false, none, none, none, "direct stream-function solver (PIT < 0)");
 }
@@ -249,10 +248,10 @@ PoissonCoefficients coefficients_of(const State& s) {
 
 DirectPressure::DirectPressure(const State& s) : solver_(pressure_solver(s)) {}
 
-DirectStream::DirectStream(const State& s) : DirectStream(s, coefficients_of(s)) {}
+DirectStream::DirectStream(const State& s) : DirectStream(coefficients_of(s)) {}
 
-DirectStream::DirectStream(const State& s, const PoissonCoefficients& c)
-    : solver_(stream_solver(s, c)), am1_(c.am(1)), cm89_(c.cm(NI)), an1_(c.an(1)), cn89_(c.cn(NI)),
+DirectStream::DirectStream(const PoissonCoefficients& c)
+    : solver_(stream_solver(c)), am1_(c.am(1)), cm89_(c.cm(NI)), an1_(c.an(1)), cn89_(c.cn(NI)),
       f_(NI, NI), x_(NI, NI) {}
 
 // The right-hand side r zeta rho (axisymmetric) or zeta rho with the wall

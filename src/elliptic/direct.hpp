@@ -109,7 +109,7 @@ class DirectStream {
   SeparableSolver& solver() { return solver_; }
 
  private:
-  DirectStream(const State& s, const PoissonCoefficients& c);
+  explicit DirectStream(const PoissonCoefficients& c);
   SeparableSolver solver_;
   double am1_, cm89_, an1_, cn89_; // the couplings to the walls
   Eigen::MatrixXd f_, x_;
