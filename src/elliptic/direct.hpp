@@ -126,5 +126,4 @@ struct DirectSolvers {
 // core with PIT < 0; s.solvers points at them.
 void setup_direct(State& s, DirectSolvers& d);
 
-
 }  // namespace qel
