@@ -26,6 +26,7 @@
 #include "model/state.hpp"
 #include "model/version.hpp"
 #include "elliptic/elliptic.hpp"
+#include "elliptic/direct.hpp"
 #include "grid/grid.hpp"
 #include "primitive/primitive.hpp"
 #include "vorticity/vorticity.hpp"
@@ -55,6 +56,7 @@ struct Run {
   double tacc = 0.0;
   int ilo = 0, ihi = NR;
   History hist;
+  DirectSolvers direct;  // the exact solvers PIT <= 0 (primitive) or < 0 (vorticity) calls for
 
   // The model time of the first diagnostic line or dump at which the fields
   // held a NaN; the run then ends with a model-stop status.
@@ -168,6 +170,9 @@ void common_setup(Run& run) {
   if (const int code = poisson_setup(s); code != 0 && par.USEPRIM == 0.0)
     throw Stop(1, "the set-up of the Poisson solver failed with error code " +
                       std::to_string(code) + ": " + solver_error_text(code));
+
+  // The exact double-precision solvers, diagonalised once for the run.
+  setup_direct(s, run.direct);
 
   run.ilo = band_low(s.basic.r);
   run.ihi = band_high(s.basic.r);

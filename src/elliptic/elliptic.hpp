@@ -2,7 +2,8 @@
 //   plane:         psi_rr + psi_zz = zeta,
 //   axisymmetric:  psi_rr - (1/r) psi_r + psi_zz = r zeta,
 // on the 89 x 89 interior points with psi given on the walls, solved directly
-// by block-tridiagonal cyclic reduction in single precision or by Jacobi sweeps.
+// by block-tridiagonal cyclic reduction in single precision, exactly in double
+// precision, or by Jacobi sweeps.
 #pragma once
 
 #include "model/state.hpp"
@@ -21,6 +22,10 @@ const char* solver_error_text(int code);
 
 // Direct solve: interior of psi from zeta.
 void poiblk(State& s, const Field& zeta, Field& psi, const Array1<NR>& r, const Array1<NR>& rho);
+
+// Exact solve in double precision (elliptic/direct.hpp): interior of psi
+// from zeta; s.solvers.stream must be set up.
+void solve_stream(State& s, const Field& zeta, Field& psi, const Array1<NR>& r, const Array1<NR>& rho);
 
 // int(PIT) Jacobi sweeps on the interior of psi.
 void iterate(State& s, const Field& zeta, Field& psi, const Array1<NR>& r, const Array1<NR>& rho);

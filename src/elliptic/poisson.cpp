@@ -3,6 +3,7 @@
 #include <span>
 
 #include "elliptic/blktri.hpp"
+#include "elliptic/direct.hpp"
 #include "elliptic/elliptic.hpp"
 
 namespace qel {
@@ -88,6 +89,31 @@ void prepare(State& s) {
       k.am(ii) = float(double(k.am(ii)) + t);
       k.cm(ii) = float(double(k.cm(ii)) - t);
     }
+  }
+}
+
+// The same coefficients kept in double precision: the plane second
+// differences d mrh, the axisymmetric shift t between am and cm, and the
+// rho'/rho shift g between an and cn; the diagonals are the plane sums.
+void poisson_coefficients(const State& s, PoissonCoefficients& c) {
+  const Basic& g = s.basic;
+  for (int ii = 1; ii <= NI; ++ii) {
+    const int i = ii + 1;
+    const double d = 0.25 * g.mr(i);
+    const double t = s.par.AXI != 0.0 ? d / g.r(i) : 0.0;
+    const double west = d * g.mrh(i - 1), east = d * g.mrh(i);
+    c.am(ii) = west + t;
+    c.cm(ii) = east - t;
+    c.bm(ii) = -(west + east);
+  }
+  for (int jj = 1; jj <= NI; ++jj) {
+    const int j = jj + 1;
+    const double q = 0.25 * g.mz(j);
+    const double south = q * g.mzh(j - 1), north = q * g.mzh(j);
+    const double gr = (q * q) * (g.rho(j + 1) - g.rho(j - 1)) / g.rho(j);
+    c.an(jj) = south + gr;
+    c.cn(jj) = north - gr;
+    c.bn(jj) = -(south + north);
   }
 }
 

@@ -21,6 +21,9 @@
 
 namespace qel {
 
+class DirectPressure;
+class DirectStream;
+
 inline constexpr int NR = 91;  // grid points along each axis
 inline constexpr int NC = 90;  // cell centres along each axis
 inline constexpr int NI = 89;  // interior unknowns along each axis
@@ -232,6 +235,7 @@ struct Spare {
   struct {
     Field scr1, scr2;
     CellField pcoef, pdiv;
+    CellField rhs; // right-hand side of the exact pressure equation
   } incmp;
   struct {
     Field scr1, scr2;
@@ -273,6 +277,13 @@ struct State {
   Saved saved;
 
   std::string dirnam; // the working directory typed at start-up
+
+  // The exact double-precision solvers of the run (elliptic/direct.hpp),
+  // set up once and owned by whoever runs the model; null when unused.
+  struct {
+    DirectPressure* pressure = nullptr;
+    DirectStream* stream = nullptr;
+  } solvers;
 
   // Where the records that the model itself prints go (standard output in
   // the program; a string stream in tests).

@@ -1,5 +1,8 @@
 #include <cmath>
 
+#include <stdexcept>
+
+#include "elliptic/direct.hpp"
 #include "model/render.hpp"
 #include "primitive/primitive.hpp"
 
@@ -8,13 +11,17 @@ namespace qel {
 // Pressure gradient at the points from the four cells around each point:
 // the difference of the two cell pairs on either side, each pair averaged.
 // On a wall the index tables fold the missing side onto the present one, so
-// the normal gradient there is exactly zero.
+// the normal gradient there is exactly zero. A no-slip wall holds its
+// tangential velocity at zero, u on the bottom (SLIPB = 0) and w on the
+// outer wall (SLIPS = 0): no pressure force acts on those lines.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz) {
   const ConstCellView p = s.fields.p();
   const Basic& g = s.basic;
   const Bnds& t = s.bnds;
   Array1<NR>& dpd1 = s.saved.DPD1;
   Array1<NR>& dpd2 = s.saved.DPD2;
+  const int jfirst = s.par.SLIPB == 0.0 ? 2 : 1;
+  const int ilast = s.par.SLIPS == 0.0 ? NR - 1 : NR;
   for (int i = 1; i <= NR; ++i) {
     const int ip = t.ip(i);
     const int im = t.im(i);
@@ -24,19 +31,57 @@ void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& i
       dpd1(j) = ((p(ip, jp) + p(ip, jm)) - (p(im, jp) + p(im, jm))) * g.mr(i) * 0.25;
       dpd2(j) = ((p(im, jp) + p(ip, jp)) - (p(ip, jm) + p(im, jm))) * 0.25 * g.mz(j);
     }
-    for (int j = 1; j <= NR; ++j) outr(i, j) = inr(i, j) - dpd1(j);
+    if (jfirst == 2) outr(i, 1) = inr(i, 1);
+    for (int j = jfirst; j <= NR; ++j) outr(i, j) = inr(i, j) - dpd1(j);
     // w is not forced through the bottom and top.
-    for (int j = 2; j <= NR - 1; ++j) outz(i, j) = inz(i, j) - dpd2(j);
+    if (i <= ilast)
+      for (int j = 2; j <= NR - 1; ++j) outz(i, j) = inz(i, j) - dpd2(j);
+    else
+      for (int j = 2; j <= NR - 1; ++j) outz(i, j) = inz(i, j);
   }
 }
 
-// Point-Jacobi relaxation of the pressure: each sweep forms the trial
-// tendencies tu - p_r, tw - p_z from the present pressure and moves every
+// The weighted divergence of the corrected tendencies tu - p_r, tw - p_z
+// must equal -div_w(u, w) / (4 DT), div_w the divergence of the r rho
+// weighted vector at the cell centre, so that one step of length DT removes
+// a quarter of the divergence. PIT > 0: point-Jacobi relaxation, each sweep
+// forming the trial tendencies from the present pressure and moving every
 // cell pressure by its residual,
-//   p += (-div_w(trial) - div_w(u, w) / (4 DT)) * pcoef,
-// div_w the divergence of the r rho weighted vector at the cell centre, so
-// that one step of length DT removes a quarter of the divergence. Then the
-// gradient of the final pressure is subtracted from tu and tw.
+//   p += (-div_w(trial) - div_w(u, w) / (4 DT)) * pcoef;
+// PIT <= 0: the exact solution of that discrete equation. Then the gradient
+// of the final pressure is subtracted from tu and tw.
+namespace {
+
+// The pressure at the fixed point of the sweeps, solved for directly: with
+// A p the weighted divergence of the applied gradient (a quarter of four
+// times it, as the sweeps measure it), A p = pdiv + div_w(tu, tw), the
+// tendencies taken as the sweeps' trial ones at p = 0 (w's tendency on the
+// bottom and top left out).
+void exact_pressure(State& s, const Field& tu, const Field& tw) {
+  if (s.solvers.pressure == nullptr)
+    throw std::logic_error("incmp: PIT <= 0 needs the direct pressure solver (setup_direct)");
+  const Basic& g = s.basic;
+  const CellField& pdiv = s.spare.incmp.pdiv;
+  CellField& rhs = s.spare.incmp.rhs;
+  Field& dqdt = s.saved.DQDT;
+  Field& drdt = s.saved.DRDT;
+  for (int j = 1; j <= NR; ++j)
+    for (int i = 1; i <= NR; ++i) {
+      const double weight = g.rc(i) * g.rho(j);
+      dqdt(i, j) = tu(i, j) * weight;
+      drdt(i, j) = j == 1 || j == NR ? 0.0 : tw(i, j) * weight;
+    }
+  for (int l = 1; l <= NC; ++l)
+    for (int k = 1; k <= NC; ++k) {
+      const double div4 = ((drdt(k, l + 1) + drdt(k + 1, l + 1)) - (drdt(k, l) + drdt(k + 1, l))) * g.mzh(l) +
+                          ((dqdt(k + 1, l) + dqdt(k + 1, l + 1)) - (dqdt(k, l) + dqdt(k, l + 1))) * g.mrh(k);
+      rhs(k, l) = pdiv(k, l) + 0.25 * div4;
+    }
+  s.solvers.pressure->solve(rhs, s.fields.psi.data());
+}
+
+}  // namespace
+
 void incmp(State& s, Field& tu, Field& tw, double& dmax) {
   const Basic& g = s.basic;
   Field& scr1 = s.spare.incmp.scr1;
@@ -72,34 +117,38 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax) {
     }
   dmax = dm;
 
-  // The first step of a fresh run starts from a pressure of zero and needs
-  // many sweeps to reach the hydrostatic and dynamic balance.
-  std::int32_t sweeps;
-  if (s.par.TIME == 0.0) {
-    write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
-    sweeps = 1000;
+  if (s.par.PIT <= 0.0) {
+    exact_pressure(s, tu, tw);
   } else {
-    sweeps = to_int(s.par.PIT);
-  }
+    // The first step of a fresh run starts from a pressure of zero and needs
+    // many sweeps to reach the hydrostatic and dynamic balance.
+    std::int32_t sweeps;
+    if (s.par.TIME == 0.0) {
+      write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
+      sweeps = 1000;
+    } else {
+      sweeps = to_int(s.par.PIT);
+    }
 
-  for (std::int32_t n = 0; n < sweeps; ++n) {
-    // Trial tendencies; rows j = 1 and 91 of drdt stay zero, as w is held
-    // on the bottom and top.
-    pforce(s, dqdt, tu, drdt, tw);
-    for (int j = 1; j <= NR; ++j)
-      for (int i = 1; i <= NR; ++i) {
-        const double weight = g.rc(i) * g.rho(j);
-        dqdt(i, j) = dqdt(i, j) * weight;
-        drdt(i, j) = drdt(i, j) * weight;
-      }
-    // Jacobi update: every cell reads only the trial tendencies above.
-    for (int l = 1; l <= NC; ++l)
-      for (int k = 1; k <= NC; ++k) {
-        const double minus_div4 =
-            ((drdt(k, l) + drdt(k + 1, l)) - (drdt(k, l + 1) + drdt(k + 1, l + 1))) * g.mzh(l) +
-            ((dqdt(k, l) + dqdt(k, l + 1)) - (dqdt(k + 1, l) + dqdt(k + 1, l + 1))) * g.mrh(k);
-        p(k, l) = p(k, l) + (0.25 * minus_div4 - pdiv(k, l)) * pcoef(k, l);
-      }
+    for (std::int32_t n = 0; n < sweeps; ++n) {
+      // Trial tendencies; rows j = 1 and 91 of drdt stay zero, as w is held
+      // on the bottom and top.
+      pforce(s, dqdt, tu, drdt, tw);
+      for (int j = 1; j <= NR; ++j)
+        for (int i = 1; i <= NR; ++i) {
+          const double weight = g.rc(i) * g.rho(j);
+          dqdt(i, j) = dqdt(i, j) * weight;
+          drdt(i, j) = drdt(i, j) * weight;
+        }
+      // Jacobi update: every cell reads only the trial tendencies above.
+      for (int l = 1; l <= NC; ++l)
+        for (int k = 1; k <= NC; ++k) {
+          const double minus_div4 =
+              ((drdt(k, l) + drdt(k + 1, l)) - (drdt(k, l + 1) + drdt(k + 1, l + 1))) * g.mzh(l) +
+              ((dqdt(k, l) + dqdt(k, l + 1)) - (dqdt(k + 1, l) + dqdt(k + 1, l + 1))) * g.mrh(k);
+          p(k, l) = p(k, l) + (0.25 * minus_div4 - pdiv(k, l)) * pcoef(k, l);
+        }
+    }
   }
 
   pforce(s, tu, tu, tw, tw);

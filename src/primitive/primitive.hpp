@@ -11,7 +11,7 @@
 // tendency approach -1/(4 DT) times that of the present velocity.
 // Walls: w is held on the bottom and top rows (j = 1, 91) and u on the
 // lines i = 1, 91; under no-slip u is zeroed on the bottom and w on the
-// outer wall before the pressure correction.
+// outer wall, and the pressure gradient does not act there.
 #pragma once
 
 #include "model/state.hpp"
@@ -23,11 +23,14 @@ namespace qel {
 // when the step falls below 1.0E-5.
 void prim(State& s, int knew, int kold, int kolder, int nstep);
 
-// Pressure iteration on the tendencies of u (tu) and w (tw).
+// Pressure correction of the tendencies of u (tu) and w (tw): int(PIT)
+// sweeps (1000 when TIME = 0) for PIT > 0, the exact solve of the discrete
+// pressure equation for PIT <= 0 (s.solvers.pressure must be set up).
 void incmp(State& s, Field& tu, Field& tw, double& dmax);
 
-// outr = inr - dp/dr at every point, outz = inz - dp/dz for j = 2..90.
-// outr may be inr and outz may be inz.
+// outr = inr - dp/dr at every point, outz = inz - dp/dz for j = 2..90,
+// except on the no-slip lines (u on j = 1 when SLIPB = 0, w on i = 91 when
+// SLIPS = 0), which are copied unchanged. outr may be inr, outz inz.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
 
 // t += b * G, G = 1 or pi*RAY.

@@ -117,8 +117,12 @@ void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
   if (p.BACTIVE > 0.0) hop(s, nlev, knew, kold, kolder, dt, s.tends.tb, f.b);
   hop(s, nlev, knew, kold, kolder, dt, s.tends.tv, f.v);
 
+  // PIT = 0: single-precision cyclic reduction; PIT < 0: exact solve in
+  // double precision; otherwise int(PIT) Jacobi iterations.
   if (p.PIT == 0.0)
     poiblk(s, f.zeta, f.psi, s.basic.r, s.basic.rho);
+  else if (p.PIT < 0.0)
+    solve_stream(s, f.zeta, f.psi, s.basic.r, s.basic.rho);
   else
     iterate(s, f.zeta, f.psi, s.basic.r, s.basic.rho);
   boundary(s);
