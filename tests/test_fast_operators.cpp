@@ -20,7 +20,7 @@ using namespace qel;
 namespace {
 
 // A grid of random extent and stretching, random fields with both signs,
-// exact zeros (+0 and -0) among the velocities so that every branch of the
+// exact zeros (+0 and -0) among the velocities and mass fluxes so that every branch of the
 // upwind choices is taken, and random slip switches.
 std::unique_ptr<State> random_state(unsigned seed, double axi) {
   std::mt19937 gen(seed);
@@ -32,6 +32,9 @@ std::unique_ptr<State> random_state(unsigned seed, double axi) {
   p.SLIPB = 0.5 + 0.5 * u(gen), p.SLIPT = 0.0, p.SLIPS = 1.0;
   p.SWIRL = u(gen), p.RAY = seed % 2 ? 0.0 : 2.0 + u(gen);
   maketrans(*s);
+  // A reference density other than 1 on every third grid.
+  for (int k = 1; seed % 3 == 0 && k <= NR; ++k) s->basic.rho(k) = s->basic.rhoc(k) = 1.0 + 0.2 * u(gen);
+  for (int k = 1; seed % 3 == 0 && k <= NC; ++k) s->basic.rhoh(k) = 1.0 + 0.2 * u(gen);
   auto fill = [&](Field& f, bool zeros) {
     for (double& x : f.a) {
       x = u(gen);
