@@ -1,9 +1,10 @@
 // Conservative diffusion: the fluxes K dF/dr and K dF/dz are formed once
 // per cell centre and differenced onto the nodes; nothing crosses a wall.
 //
-// Arranged for speed with the arithmetic of each node unchanged: the cell
-// fluxes in whole rows, then each row of nodes in one sweep that adds the
-// radial, axial and wall terms in the order the discretisation states them.
+// Arranged for speed with the arithmetic of each node unchanged: row by
+// row, the cell fluxes of one cell row, then the node row above it in one
+// sweep that adds the radial, axial and wall terms in the order the
+// discretisation states them.
 // A division by a reference density of exactly 1 is left out (it is exact).
 #include "transport/transport.hpp"
 
@@ -11,25 +12,23 @@ namespace qel {
 
 namespace {
 
-// Cell fluxes of g with the radius weight rw at the cell centres:
-// flxr = rw K dg/dr rhoh, flxz = K dg/dz rhoh, the derivatives being the
-// mean of the differences along the two cell edges.
-void cell_fluxes(State& s, const Field& g, const Array1<NC>& rw) {
+// Cell fluxes of g in cell row q with the radius weight rw at the cell
+// centres: flxr = rw K dg/dr rhoh, flxz = K dg/dz rhoh, the derivatives
+// being the mean of the differences along the two cell edges.
+void cell_fluxes(State& s, const Field& g, const Array1<NC>& rw, int q) {
   const Basic& b = s.basic;
   const double* __restrict w = rw.data();
   const double* __restrict mrh = b.mrh.data();
-  for (int q = 1; q <= NC; ++q) {
-    const double rhoh = b.rhoh(q);
-    const double mzh = b.mzh(q);
-    const double* __restrict k = &s.fields.viscp(1, q);
-    const double* __restrict g0 = &g(1, q);
-    const double* __restrict g1 = &g(1, q + 1);
-    double* __restrict fr = &s.spare.diffuse.flxr(1, q);
-    double* __restrict fz = &s.spare.diffuse.flxz(1, q);
-    for (int p = 0; p < NC; ++p) {
-      fr[p] = w[p] * k[p] * mrh[p] * (g1[p + 1] + g0[p + 1] - g1[p] - g0[p]) * 0.25 * rhoh;
-      fz[p] = (g1[p] + g1[p + 1] - g0[p + 1] - g0[p]) * k[p] * 0.25 * rhoh * mzh;
-    }
+  const double rhoh = b.rhoh(q);
+  const double mzh = b.mzh(q);
+  const double* __restrict k = &s.fields.viscp(1, q);
+  const double* __restrict g0 = &g(1, q);
+  const double* __restrict g1 = &g(1, q + 1);
+  double* __restrict fr = &s.spare.diffuse.flxr(1, q);
+  double* __restrict fz = &s.spare.diffuse.flxz(1, q);
+  for (int p = 0; p < NC; ++p) {
+    fr[p] = w[p] * k[p] * mrh[p] * (g1[p + 1] + g0[p + 1] - g1[p] - g0[p]) * 0.25 * rhoh;
+    fz[p] = (g1[p] + g1[p + 1] - g0[p + 1] - g0[p]) * k[p] * 0.25 * rhoh * mzh;
   }
 }
 
@@ -99,8 +98,11 @@ void node_row(const State& s, const double* __restrict rw3, double* __restrict o
 }  // namespace
 
 void diffuse(State& s, Field& t, const Field& f) {
-  cell_fluxes(s, f, s.basic.rh);
-  for (int j = 1; j <= NR; ++j) node_row<false>(s, s.basic.rc.data(), &t(1, j), j, 1, true);
+  // Node row j needs the cell rows j-1 and j (row 90 at the top).
+  for (int j = 1; j <= NR; ++j) {
+    if (j <= NC) cell_fluxes(s, f, s.basic.rh, j);
+    node_row<false>(s, s.basic.rc.data(), &t(1, j), j, 1, true);
+  }
 }
 
 // Axisymmetric viscous term of an azimuthal or radial component F:
@@ -122,12 +124,11 @@ void afdiff(State& s, Field& t, const Field& f) {
   for (int p = 1; p <= NC; ++p) sc.rh3(p) = b.rh(p) * b.rh(p) * b.rh(p);
   for (int i = 1; i <= NR; ++i) sc.rc3(i) = b.rc(i) * b.rc(i) * b.rc(i);
 
-  cell_fluxes(s, fovr, sc.rh3);
-
   // Each row: the divergence of the r^3-weighted fluxes off the axis, with
   // no flux through the bottom, the top and the outer wall, times r.
   const double* __restrict rc = b.rc.data();
   for (int j = 1; j <= NR; ++j) {
+    if (j <= NC) cell_fluxes(s, fovr, sc.rh3, j);
     double d[NR];
     d[NR - 1] = 0.0;
     node_row<true>(s, sc.rc3.data(), d, j, 2, false);
