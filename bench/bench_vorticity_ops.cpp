@@ -81,3 +81,39 @@ void BM_velocity(benchmark::State& state) {
 BENCHMARK(BM_velocity);
 
 }  // namespace
+
+namespace {
+
+void BM_boundary(benchmark::State& state) {
+  auto s = flow(0.0);
+  s->par.SLIPB = s->par.SLIPT = s->par.SLIPS = 0.0;
+  for (auto _ : state) {
+    boundary(*s);
+    benchmark::DoNotOptimize(s->fields.zeta.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_boundary);
+
+// The forcing terms of one axisymmetric step with swirl: the advected forms
+// and back, the -visc f/r^2 term, torque, rotation and stratification.
+void BM_forcing(benchmark::State& state) {
+  auto s = flow(0.0);
+  s->par.SWIRL = 1.0;
+  Field& tz = slot(s->tends.tzeta, 1);
+  Field& tv = slot(s->tends.tv, 1);
+  Field& tb = slot(s->tends.tb, 1);
+  for (auto _ : state) {
+    axi1(*s, s->foraxi.zadv, s->foraxi.vadv);
+    axi2(*s, tz, tv);
+    rterm(*s, tv, s->fields.v);
+    torque(*s, tz, s->fields.b);
+    coriolis(*s, tz, tv);
+    strat(*s, tb);
+    benchmark::DoNotOptimize(tz.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_forcing);
+
+}  // namespace

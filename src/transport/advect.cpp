@@ -1,5 +1,7 @@
 // Upwind-biased advection in grid-index space: T -= vel * D F, where D is
 // half an index-space first derivative (mr and mz carry the factor 2).
+#include <cstddef>
+
 #include "transport/transport.hpp"
 
 namespace qel {
@@ -10,11 +12,11 @@ namespace {
 // towards the upstream side for flow towards + (p) or towards - (m).
 enum class Dif { C2, U3p, U3m, U5p, U5m };
 
-// Half the first derivative of f at (i, j) along the direction (DI, DJ):
-// the weighted sum in stencil order, then times the factor.
-template <Dif D, int DI, int DJ>
-inline double half_derivative(const Field& f, int i, int j) {
-  const auto at = [&](int m) { return f(i + m * DI, j + m * DJ); };
+// Half the first derivative at f[0] along a line of stride S: the weighted
+// sum in stencil order, then times the factor.
+template <Dif D>
+inline double half_derivative(const double* f, std::ptrdiff_t S) {
+  const auto at = [&](int m) { return f[m * S]; };
   if constexpr (D == Dif::C2) {
     return (at(1) - at(-1)) * 0.25;
   } else if constexpr (D == Dif::U3p) {
@@ -29,6 +31,28 @@ inline double half_derivative(const Field& f, int i, int j) {
     return (((((3.0 * at(-2) - 30.0 * at(-1)) - 20.0 * at(0)) + 60.0 * at(1)) - 15.0 * at(2)) +
             2.0 * at(3)) *
            0.008333333333333333;
+  }
+}
+
+// T[k] -= vel[k] * D F[k] for k = 0..n-1, the lines of stride S: D is P
+// where the velocity is positive, M where it is negative and Z where it is
+// zero (or NaN). All the formulas are formed and one selected, so the loop
+// has no branches and vectorises along k.
+template <Dif P, Dif M, Dif Z>
+inline void subtract_run(double* __restrict t, const double* __restrict f,
+                         const double* __restrict vel, int n, std::ptrdiff_t S) {
+  for (int k = 0; k < n; ++k) {
+    const double v = vel[k];
+    const double dp = half_derivative<P>(f + k, S);
+    const double dm = half_derivative<M>(f + k, S);
+    double d;
+    if constexpr (Z == M) {
+      d = v > 0.0 ? dp : dm;
+    } else {
+      const double dz = half_derivative<Z>(f + k, S);
+      d = v > 0.0 ? dp : (v < 0.0 ? dm : dz);
+    }
+    t[k] = t[k] - d * v;
   }
 }
 
@@ -52,30 +76,17 @@ struct Table {
   static_assert(covers_interior(), "a sweep table must cover nodes 2..90 once, in order");
 };
 
-// T(i, j) -= vel(i, j) * D F(i, j), D picked by the sign of the velocity:
-// within a run the choice is a select on the sign, never a test of the index.
-template <Dif P, Dif M, Dif Z, int DI, int DJ>
-inline void subtract(Field& t, const Field& f, const Field& vel, int i, int j) {
-  const double v = vel(i, j);
-  const double dp = half_derivative<P, DI, DJ>(f, i, j);
-  const double dm = half_derivative<M, DI, DJ>(f, i, j);
-  const double dz = half_derivative<Z, DI, DJ>(f, i, j);
-  const double d = v > 0.0 ? dp : (v < 0.0 ? dm : dz);
-  t(i, j) = t(i, j) - d * v;
-}
-
-// Sweep along i: every column j = 1..91, nodes i of the run.
+// Sweep along i: the nodes i of the run in column j, contiguous.
 template <int First, int Last, Dif P, Dif M, Dif Z>
 inline void sweep_i_run(Seg<First, Last, P, M, Z>, Field& t, const Field& f, const Field& ucon,
                         int j) {
-  for (int i = First; i <= Last; ++i) subtract<P, M, Z, 1, 0>(t, f, ucon, i, j);
+  subtract_run<P, M, Z>(&t(First, j), &f(First, j), &ucon(First, j), Last - First + 1, 1);
 }
 
 // Sweep along j: rows j of the run, every i = 1..91 (i innermost).
 template <int First, int Last, Dif P, Dif M, Dif Z>
 inline void sweep_j_run(Seg<First, Last, P, M, Z>, Field& t, const Field& f, const Field& wcon) {
-  for (int j = First; j <= Last; ++j)
-    for (int i = 1; i <= NR; ++i) subtract<P, M, Z, 0, 1>(t, f, wcon, i, j);
+  for (int j = First; j <= Last; ++j) subtract_run<P, M, Z>(&t(1, j), &f(1, j), &wcon(1, j), NR, NR);
 }
 
 // The i-sweep is finished in every column before the j-sweep starts, so

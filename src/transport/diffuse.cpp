@@ -1,99 +1,107 @@
 // Conservative diffusion: the fluxes K dF/dr and K dF/dz are formed once
 // per cell centre and differenced onto the nodes; nothing crosses a wall.
+//
+// Arranged for speed with the arithmetic of each node unchanged: row by
+// row, the cell fluxes of one cell row, then the node row above it in one
+// sweep that adds the radial, axial and wall terms in the order the
+// discretisation states them.
+// A division by a reference density of exactly 1 is left out (it is exact).
 #include "transport/transport.hpp"
 
 namespace qel {
 
 namespace {
 
-// Cell fluxes of g with the radius weight rw at the cell centres:
-// flxr = rw K dg/dr rhoh, flxz = K dg/dz rhoh, the derivatives being the
-// mean of the differences along the two cell edges.
-void cell_fluxes(State& s, const Field& g, const Array1<NC>& rw) {
+// Cell fluxes of g in cell row q with the radius weight rw at the cell
+// centres: flxr = rw K dg/dr rhoh, flxz = K dg/dz rhoh, the derivatives
+// being the mean of the differences along the two cell edges.
+void cell_fluxes(State& s, const Field& g, const Array1<NC>& rw, int q) {
   const Basic& b = s.basic;
-  const CellField& visc = s.fields.viscp;
-  CellField& flxr = s.spare.diffuse.flxr;
-  CellField& flxz = s.spare.diffuse.flxz;
-  for (int q = 1; q <= NC; ++q) {
-    const double rhoh = b.rhoh(q);
-    const double mzh = b.mzh(q);
-    for (int p = 1; p <= NC; ++p) {
-      const double k = visc(p, q);
-      flxr(p, q) = rw(p) * k * b.mrh(p) * (g(p + 1, q + 1) + g(p + 1, q) - g(p, q + 1) - g(p, q)) *
-                   0.25 * rhoh;
-      flxz(p, q) = (g(p, q + 1) + g(p + 1, q + 1) - g(p + 1, q) - g(p, q)) * k * 0.25 * rhoh * mzh;
-    }
+  const double* __restrict w = rw.data();
+  const double* __restrict mrh = b.mrh.data();
+  const double rhoh = b.rhoh(q);
+  const double mzh = b.mzh(q);
+  const double* __restrict k = &s.fields.viscp(1, q);
+  const double* __restrict g0 = &g(1, q);
+  const double* __restrict g1 = &g(1, q + 1);
+  double* __restrict fr = &s.spare.diffuse.flxr(1, q);
+  double* __restrict fz = &s.spare.diffuse.flxz(1, q);
+  for (int p = 0; p < NC; ++p) {
+    fr[p] = w[p] * k[p] * mrh[p] * (g1[p + 1] + g0[p + 1] - g1[p] - g0[p]) * 0.25 * rhoh;
+    fz[p] = (g1[p] + g1[p + 1] - g0[p + 1] - g0[p]) * k[p] * 0.25 * rhoh * mzh;
   }
 }
 
-// Radial flux difference at node i from the cells on either side, each side
-// the sum of the two cells jp, jm touching the node.
-inline double radial_bracket(const CellField& flxr, int i, int jp, int jm) {
-  return flxr(i, jp) + flxr(i, jm) - flxr(i - 1, jp) - flxr(i - 1, jm);
-}
-
-// Axial flux difference at node (i, j) from the cells ip, im beside it.
-inline double axial_bracket(const CellField& flxz, int ip, int im, int j) {
-  return flxz(ip, j) + flxz(im, j) - flxz(ip, j - 1) - flxz(im, j - 1);
-}
-
-// The axial part of the divergence, added to g at the columns i = ifirst..91:
-// (1/rho) d/dz flux at the rows j = 2..90, where on the side walls the two
-// cells beside the node collapse onto the one inside; then the bottom and
-// top, where the flux through the wall is zero and the one inside acts over
-// the half cell next to the wall.
-void add_axial(const State& s, const CellField& flxz, Field& g, int ifirst) {
+// The row j of nodes: out[i] (i = 1..91 at out[i-1]) gains, in this order,
+//  - at i = 2..90 the radial divergence (1/(rw rho)) d/dr flux, rw3 the
+//    radius weight of the nodes, the bracket summing the two cells jp, jm
+//    touching the node on either side;
+//  - at i = ifirst..91 the axial divergence (1/rho) d/dz flux; on the side
+//    walls the two cells beside the node collapse onto the one inside; on
+//    the bottom and top the flux through the wall is zero and the one inside
+//    acts over the half cell next to the wall;
+//  - at the walls i = 1 (if inner) and i = 91 no flux through them either.
+// With radial_set the radial term is stored instead of added.
+template <bool radial_set>
+void node_row(const State& s, const double* __restrict rw3, double* __restrict out, int j,
+              int ifirst, bool inner) {
   const Basic& b = s.basic;
   const Bnds& x = s.bnds;
-  for (int j = 2; j <= NC; ++j) {
+  const double* __restrict mr = b.mr.data();
+  const int jp = x.jp(j);
+  const int jm = x.jm(j);
+  const double rhoc = b.rhoc(j);
+  const double* __restrict rp = &s.spare.diffuse.flxr(1, jp);
+  const double* __restrict rm = &s.spare.diffuse.flxr(1, jm);
+  // Radial, nodes i = 2..90 at out[1..89]; cells i-1, i at [i-2], [i-1].
+  for (int k = 1; k < NC; ++k) {
+    const double d = (rp[k] + rm[k] - rp[k - 1] - rm[k - 1]) * mr[k] * 0.25 / (rhoc * rw3[k]);
+    if constexpr (radial_set)
+      out[k] = d;
+    else
+      out[k] = out[k] + d;
+  }
+
+  if (j >= 2 && j <= NC) {
     const double c = b.mz(j);
-    const double rhoc = b.rhoc(j);
-    if (ifirst == 1) g(1, j) = g(1, j) + axial_bracket(flxz, 1, 1, j) * c * 0.25 / rhoc;
-    for (int i = 2; i <= NC; ++i)
-      g(i, j) = g(i, j) + axial_bracket(flxz, i, i - 1, j) * c * 0.25 / rhoc;
-    g(NR, j) = g(NR, j) + axial_bracket(flxz, NC, NC, j) * c * 0.25 / rhoc;
+    const double* __restrict zp = &s.spare.diffuse.flxz(1, j);
+    const double* __restrict zm = &s.spare.diffuse.flxz(1, j - 1);
+    if (ifirst == 1) out[0] = out[0] + (zp[0] + zp[0] - zm[0] - zm[0]) * c * 0.25 / rhoc;
+    if (rhoc == 1.0) {
+      for (int k = 1; k < NC; ++k) out[k] = out[k] + (zp[k] + zp[k - 1] - zm[k] - zm[k - 1]) * c * 0.25;
+    } else {
+      for (int k = 1; k < NC; ++k)
+        out[k] = out[k] + (zp[k] + zp[k - 1] - zm[k] - zm[k - 1]) * c * 0.25 / rhoc;
+    }
+    out[NR - 1] = out[NR - 1] + (zp[NC - 1] + zp[NC - 1] - zm[NC - 1] - zm[NC - 1]) * c * 0.25 / rhoc;
+  } else {
+    const int* ip = x.ip.data();
+    const int* im = x.im.data();
+    const bool bottom = j == 1;
+    const double* __restrict z = &s.spare.diffuse.flxz(1, bottom ? 1 : NC);
+    const double cw = bottom ? 0.5 * b.mz(1) : 0.5 * b.mz(NR);
+    const double rw = bottom ? 1.0 / b.rhoc(1) : 1.0 / b.rhoc(NR);
+    for (int i = ifirst; i <= NR; ++i) {
+      const double f = (z[im[i - 1] - 1] + z[ip[i - 1] - 1]) * cw * rw;
+      out[i - 1] = bottom ? out[i - 1] + f : out[i - 1] - f;
+    }
   }
-  const double cb = 0.5 * b.mz(1);
-  const double ct = 0.5 * b.mz(NR);
-  const double rb = 1.0 / b.rhoc(1);
-  const double rt = 1.0 / b.rhoc(NR);
-  for (int i = ifirst; i <= NR; ++i) {
-    const int ip = x.ip(i);
-    const int im = x.im(i);
-    g(i, 1) = g(i, 1) + (flxz(im, 1) + flxz(ip, 1)) * cb * rb;
-    g(i, NR) = g(i, NR) - (flxz(im, NC) + flxz(ip, NC)) * ct * rt;
+
+  const double co = 0.5 * mr[NR - 1];
+  if (inner) {
+    const double ci = 0.5 * mr[0];
+    out[0] = out[0] + (rm[0] + rp[0]) * ci / (rhoc * rw3[0]);
   }
+  out[NR - 1] = out[NR - 1] - (rm[NC - 1] + rp[NC - 1]) * co / (rhoc * rw3[NR - 1]);
 }
 
 }  // namespace
 
 void diffuse(State& s, Field& t, const Field& f) {
-  const Basic& b = s.basic;
-  const Bnds& x = s.bnds;
-  const CellField& flxr = s.spare.diffuse.flxr;
-  const CellField& flxz = s.spare.diffuse.flxz;
-
-  cell_fluxes(s, f, b.rh);
-
-  // (1/(r rho)) d/dr flux at the interior columns i = 2..90.
+  // Node row j needs the cell rows j-1 and j (row 90 at the top).
   for (int j = 1; j <= NR; ++j) {
-    const int jp = x.jp(j);
-    const int jm = x.jm(j);
-    const double rhoc = b.rhoc(j);
-    for (int i = 2; i <= NC; ++i)
-      t(i, j) = t(i, j) + radial_bracket(flxr, i, jp, jm) * b.mr(i) * 0.25 / (rhoc * b.rc(i));
-  }
-
-  add_axial(s, flxz, t, 1);
-
-  // Inner and outer walls: no flux through them either.
-  const double ci = 0.5 * b.mr(1);
-  const double co = 0.5 * b.mr(NR);
-  for (int j = 1; j <= NR; ++j) {
-    const int jp = x.jp(j);
-    const int jm = x.jm(j);
-    t(1, j) = t(1, j) + (flxr(1, jm) + flxr(1, jp)) * ci / (b.rhoc(j) * b.rc(1));
-    t(NR, j) = t(NR, j) - (flxr(NC, jm) + flxr(NC, jp)) * co / (b.rhoc(j) * b.rc(NR));
+    if (j <= NC) cell_fluxes(s, f, s.basic.rh, j);
+    node_row<false>(s, s.basic.rc.data(), &t(1, j), j, 1, true);
   }
 }
 
@@ -102,45 +110,31 @@ void diffuse(State& s, Field& t, const Field& f) {
 // diffusion of F/r with r^3 weights; the axis row i = 1 is left alone.
 void afdiff(State& s, Field& t, const Field& f) {
   const Basic& b = s.basic;
-  const Bnds& x = s.bnds;
   auto& sc = s.spare.diffuse;
-  const CellField& flxr = sc.flxr;
-  const CellField& flxz = sc.flxz;
   Field& fovr = sc.fovr;
-  Field& dsum = sc.dsum;
 
   // F/r off the axis; on the axis the ratio of the first row off it.
+  const double* __restrict r = b.r.data();
   for (int j = 1; j <= NR; ++j) {
-    for (int i = 2; i <= NR; ++i) {
-      dsum(i, j) = 0.0;
-      fovr(i, j) = f(i, j) / b.r(i);
-    }
-    fovr(1, j) = fovr(2, j);
+    const double* __restrict fj = &f(1, j);
+    double* __restrict oj = &fovr(1, j);
+    for (int i = 1; i < NR; ++i) oj[i] = fj[i] / r[i];
+    oj[0] = oj[1];
   }
   for (int p = 1; p <= NC; ++p) sc.rh3(p) = b.rh(p) * b.rh(p) * b.rh(p);
   for (int i = 1; i <= NR; ++i) sc.rc3(i) = b.rc(i) * b.rc(i) * b.rc(i);
 
-  cell_fluxes(s, fovr, sc.rh3);
-
-  // (1/r^3) d/dr (r^3 K d(F/r)/dr) at i = 2..90.
+  // Each row: the divergence of the r^3-weighted fluxes off the axis, with
+  // no flux through the bottom, the top and the outer wall, times r.
+  const double* __restrict rc = b.rc.data();
   for (int j = 1; j <= NR; ++j) {
-    const int jp = x.jp(j);
-    const int jm = x.jm(j);
-    const double rhoc = b.rhoc(j);
-    for (int i = 2; i <= NC; ++i)
-      dsum(i, j) = radial_bracket(flxr, i, jp, jm) * b.mr(i) * 0.25 / (rhoc * sc.rc3(i));
+    if (j <= NC) cell_fluxes(s, fovr, sc.rh3, j);
+    double d[NR];
+    d[NR - 1] = 0.0;
+    node_row<true>(s, sc.rc3.data(), d, j, 2, false);
+    double* __restrict tj = &t(1, j);
+    for (int i = 1; i < NR; ++i) tj[i] = tj[i] + d[i] * rc[i];
   }
-
-  // d/dz (K d(F/r)/dz) off the axis, with no flux through the bottom and the
-  // top; then no flux through the outer wall.
-  add_axial(s, flxz, dsum, 2);
-  const double co = 0.5 * b.mr(NR);
-  for (int j = 1; j <= NR; ++j)
-    dsum(NR, j) =
-        dsum(NR, j) - (flxr(NC, x.jm(j)) + flxr(NC, x.jp(j))) * co / (b.rhoc(j) * sc.rc3(NR));
-
-  for (int j = 1; j <= NR; ++j)
-    for (int i = 2; i <= NR; ++i) t(i, j) = t(i, j) + dsum(i, j) * b.rc(i);
 }
 
 }  // namespace qel

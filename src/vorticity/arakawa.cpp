@@ -20,6 +20,10 @@ constexpr double kOne48Single = 0.02083333395421505;
 // 2 on the single diagonal link); psi is taken as 0 beyond the grid. On a
 // uniform grid mr mz S/48 = S/(12 dr dz), and T gains
 // (psi_z A_r - psi_r A_z)/(rc rhoc), which is -(u.grad)A.
+//
+// The links are formed row by row, i innermost, and the interior points of
+// a row summed as soon as the links of the row above exist; the edges and
+// corners follow.
 void arakawa(State& s, Field& t, const Field& a) {
   const Field& psi = s.fields.psi;
   const Basic& g = s.basic;
@@ -29,31 +33,79 @@ void arakawa(State& s, Field& t, const Field& a) {
   Field& fd2 = s.spare.arakawa.fd2;
   constexpr int N = NR;
 
-  // Links along i and the two diagonals, row by row.
-  for (int i = 1; i <= N - 1; ++i) {
-    fe(i, 1) = (-psi(i, 2) - psi(i + 1, 2)) * (a(i, 1) + a(i + 1, 1));
-    fd1(i, 1) = (psi(i + 1, 1) - psi(i, 2)) * (a(i, 1) + a(i + 1, 2));
-  }
-  for (int j = 2; j <= N - 1; ++j) {
-    for (int i = 1; i <= N - 1; ++i) {
-      fe(i, j) = (psi(i, j - 1) + psi(i + 1, j - 1) - psi(i, j + 1) - psi(i + 1, j + 1)) *
-                 (a(i, j) + a(i + 1, j));
-      fd1(i, j) = (psi(i + 1, j) - psi(i, j + 1)) * (a(i, j) + a(i + 1, j + 1));
-      fd2(i, j) = (psi(i + 1, j) - psi(i, j - 1)) * (a(i, j) + a(i + 1, j - 1));
-    }
-  }
-  for (int i = 1; i <= N - 1; ++i) {
-    fe(i, N) = (psi(i, N - 1) + psi(i + 1, N - 1)) * (a(i, N) + a(i + 1, N));
-    fd2(i, N) = (psi(i + 1, N) - psi(i, N - 1)) * (a(i, N) + a(i + 1, N - 1));
-  }
+  const double* __restrict mr = g.mr.data();
+  const double* __restrict rc = g.rc.data();
 
-  // Links along j.
-  for (int j = 1; j <= N - 1; ++j) {
-    fn(1, j) = (psi(2, j) + psi(2, j + 1)) * (a(1, j) + a(1, j + 1));
-    for (int i = 2; i <= N - 1; ++i)
-      fn(i, j) = (psi(i + 1, j) + psi(i + 1, j + 1) - psi(i - 1, j) - psi(i - 1, j + 1)) *
-                 (a(i, j) + a(i, j + 1));
-    fn(N, j) = (-psi(N - 1, j) - psi(N - 1, j + 1)) * (a(N, j) + a(N, j + 1));
+  // The links of row j, i = 1..90 (at [0..89]): along i and the diagonals
+  // towards j+1 and j-1 (those that stay on the grid), and along j towards
+  // j+1 for i = 1..91. Beyond the bottom and top psi is 0.
+  auto links = [&](int j) {
+    const double* __restrict p0 = &psi(1, j);
+    const double* __restrict a0 = &a(1, j);
+    double* __restrict e = &fe(1, j);
+    if (j == 1) {
+      const double* __restrict p1 = p0 + N;
+      const double* __restrict a1 = a0 + N;
+      double* __restrict d1 = &fd1(1, j);
+      for (int i = 0; i < N - 1; ++i) {
+        e[i] = (-p1[i] - p1[i + 1]) * (a0[i] + a0[i + 1]);
+        d1[i] = (p0[i + 1] - p1[i]) * (a0[i] + a1[i + 1]);
+      }
+    } else if (j < N) {
+      const double* __restrict pm = p0 - N;
+      const double* __restrict p1 = p0 + N;
+      const double* __restrict am = a0 - N;
+      const double* __restrict a1 = a0 + N;
+      double* __restrict d1 = &fd1(1, j);
+      double* __restrict d2 = &fd2(1, j);
+      for (int i = 0; i < N - 1; ++i) {
+        e[i] = (pm[i] + pm[i + 1] - p1[i] - p1[i + 1]) * (a0[i] + a0[i + 1]);
+        d1[i] = (p0[i + 1] - p1[i]) * (a0[i] + a1[i + 1]);
+        d2[i] = (p0[i + 1] - pm[i]) * (a0[i] + am[i + 1]);
+      }
+    } else {
+      const double* __restrict pm = p0 - N;
+      const double* __restrict am = a0 - N;
+      double* __restrict d2 = &fd2(1, j);
+      for (int i = 0; i < N - 1; ++i) {
+        e[i] = (pm[i] + pm[i + 1]) * (a0[i] + a0[i + 1]);
+        d2[i] = (p0[i + 1] - pm[i]) * (a0[i] + am[i + 1]);
+      }
+    }
+    if (j < N) {
+      const double* __restrict p1 = p0 + N;
+      const double* __restrict a1 = a0 + N;
+      double* __restrict n = &fn(1, j);
+      n[0] = (p0[1] + p1[1]) * (a0[0] + a1[0]);
+      for (int i = 1; i < N - 1; ++i)
+        n[i] = (p0[i + 1] + p1[i + 1] - p0[i - 1] - p1[i - 1]) * (a0[i] + a1[i]);
+      n[N - 1] = (-p0[N - 2] - p1[N - 2]) * (a0[N - 1] + a1[N - 1]);
+    }
+  };
+
+  // The interior points of row j, once the links of row j+1 exist.
+  auto interior_row = [&](int j) {
+    const double* __restrict e = &fe(1, j);
+    const double* __restrict n = &fn(1, j);
+    const double* __restrict nm = &fn(1, j - 1);
+    const double* __restrict d1 = &fd1(1, j);
+    const double* __restrict d1m = &fd1(1, j - 1);
+    const double* __restrict d2 = &fd2(1, j);
+    const double* __restrict d2p = &fd2(1, j + 1);
+    double* __restrict tr = &t(1, j);
+    const double mzj = g.mz(j);
+    const double rj = g.rhoc(j);
+    for (int i = 1; i < N - 1; ++i) {
+      const double sa = e[i] - e[i - 1] + n[i] - nm[i];
+      const double sd = d1[i] - d1m[i - 1] + d2p[i - 1] - d2[i];
+      tr[i] = (tr[i] + mr[i] * mzj * -(sa + sd) * kOne48Single) / (rc[i] * rj);
+    }
+  };
+
+  links(1);
+  for (int j = 2; j <= N; ++j) {
+    links(j);
+    if (j >= 3) interior_row(j - 1);
   }
 
   // T <- (T + mr mz S/48) / (rc rhoc), S the weighted link sum of the point.
@@ -61,15 +113,7 @@ void arakawa(State& s, Field& t, const Field& a) {
     t(i, j) = (t(i, j) + g.mr(i) * g.mz(j) * sum * kOne48Single) / (g.rc(i) * g.rhoc(j));
   };
 
-  // Interior points, then the edges, then the corners.
-  for (int j = 2; j <= N - 1; ++j) {
-    for (int i = 2; i <= N - 1; ++i) {
-      const double sa = fe(i, j) - fe(i - 1, j) + fn(i, j) - fn(i, j - 1);
-      const double sd = fd1(i, j) - fd1(i - 1, j - 1) + fd2(i - 1, j + 1) - fd2(i, j);
-      put(i, j, -(sa + sd));
-    }
-  }
-
+  // The edges, then the corners.
   for (int i = 2; i <= N - 1; ++i) {
     const double sa = fe(i, 1) - fe(i - 1, 1) + fn(i, 1);
     const double sd = fd1(i, 1) + fd2(i - 1, 2);

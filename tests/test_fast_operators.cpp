@@ -1,0 +1,136 @@
+// The operators arranged for speed against their straightforward forms:
+// random fields on random grids, every geometry and option, the outputs
+// compared bit for bit.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "grid/grid.hpp"
+#include "transport/reference.hpp"
+#include "transport/transport.hpp"
+#include "vorticity/reference.hpp"
+#include "vorticity/vorticity.hpp"
+
+using namespace qel;
+
+namespace {
+
+// A grid of random extent and stretching, random fields with both signs,
+// exact zeros (+0 and -0) among the velocities and mass fluxes so that every branch of the
+// upwind choices is taken, and random slip switches.
+std::unique_ptr<State> random_state(unsigned seed, double axi) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  auto s = std::make_unique<State>();
+  Par& p = s->par;
+  p.RWID = 1.0 + 0.5 * u(gen), p.HITE = 1.5 + 0.5 * u(gen);
+  p.STR = 0.5 + 0.4 * u(gen), p.STZ = 0.8 + 0.4 * u(gen), p.AXI = axi;
+  p.SLIPB = 0.5 + 0.5 * u(gen), p.SLIPT = 0.0, p.SLIPS = 1.0;
+  p.SWIRL = u(gen), p.RAY = seed % 2 ? 0.0 : 2.0 + u(gen);
+  maketrans(*s);
+  // A reference density other than 1 on every third grid.
+  for (int k = 1; seed % 3 == 0 && k <= NR; ++k) s->basic.rho(k) = s->basic.rhoc(k) = 1.0 + 0.2 * u(gen);
+  for (int k = 1; seed % 3 == 0 && k <= NC; ++k) s->basic.rhoh(k) = 1.0 + 0.2 * u(gen);
+  auto fill = [&](Field& f, bool zeros) {
+    for (double& x : f.a) {
+      x = u(gen);
+      if (zeros && gen() % 7 == 0) x = gen() % 2 ? 0.0 : -0.0;
+    }
+  };
+  Fields& f = s->fields;
+  for (Field* x : {&f.psi, &f.zeta, &f.v, &f.b, &f.u, &f.w, &s->foraxi.zadv}) fill(*x, false);
+  for (Field* x : {&s->contra.ucon, &s->contra.wcon, &s->others.flr, &s->others.flz}) fill(*x, true);
+  fill(f.visc, false);
+  for (double& x : f.visc.a) x = 1e-3 * (1.5 + x);
+  for (double& x : f.viscp.a) x = 1e-3 * (1.5 + u(gen));
+  for (Tend* t : {&s->tends.tzeta, &s->tends.tv, &s->tends.tb})
+    for (Field& x : *t) fill(x, false);
+  return s;
+}
+
+bool same_bits(const Field& a, const Field& b) { return std::memcmp(a.data(), b.data(), sizeof(a.a)) == 0; }
+
+// The output of Op and Ref on a copy of the same state, compared field by
+// field.
+template <class Op, class Ref, class Out>
+void expect_same(const State& s0, Op op, Ref ref, Out outputs, const std::string& what) {
+  auto a = std::make_unique<State>(s0);
+  auto b = std::make_unique<State>(s0);
+  op(*a);
+  ref(*b);
+  const auto xs = outputs(*a), ys = outputs(*b);
+  for (std::size_t n = 0; n < xs.size(); ++n)
+    EXPECT_TRUE(same_bits(*xs[n], *ys[n])) << what << ", output " << n + 1;
+}
+
+using Fs = std::vector<Field*>;
+
+}  // namespace
+
+TEST(FastOperators, TransportMatchesTheStraightforwardFormsBitForBit) {
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    for (double axi : {0.0, 1.0, 2.0}) {
+      const auto s = random_state(seed, axi);
+      const std::string at = "seed " + std::to_string(seed) + " AXI " + std::to_string(axi);
+      auto tv = [](State& x) { return Fs{&x.tends.tv[1]}; };
+      expect_same(*s, [](State& x) { advect3(x, x.tends.tv[1], x.fields.v); },
+                  [](State& x) { advect3_reference(x, x.tends.tv[1], x.fields.v); }, tv, "advect3 " + at);
+      expect_same(*s, [](State& x) { advect5(x, x.tends.tv[1], x.fields.v); },
+                  [](State& x) { advect5_reference(x, x.tends.tv[1], x.fields.v); }, tv, "advect5 " + at);
+      expect_same(*s, [](State& x) { diffuse(x, x.tends.tv[1], x.fields.v); },
+                  [](State& x) { diffuse_reference(x, x.tends.tv[1], x.fields.v); }, tv, "diffuse " + at);
+      expect_same(*s, [](State& x) { afdiff(x, x.tends.tv[1], x.fields.v); },
+                  [](State& x) { afdiff_reference(x, x.tends.tv[1], x.fields.v); }, tv, "afdiff " + at);
+    }
+  }
+}
+
+TEST(FastOperators, VorticityOperatorsMatchTheStraightforwardFormsBitForBit) {
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    for (double axi : {0.0, 1.0, 2.0}) {
+      const auto s = random_state(seed, axi);
+      const std::string at = "seed " + std::to_string(seed) + " AXI " + std::to_string(axi);
+      auto tz = [](State& x) { return Fs{&x.tends.tzeta[1]}; };
+      for (double order : {0.0, -1.0, -3.0, -5.0}) {
+        auto s1 = std::make_unique<State>(*s);
+        s1->par.ORDER = order;
+        const std::string o = " ORDER " + std::to_string(order) + " " + at;
+        expect_same(*s1, [](State& x) { arakawa(x, x.tends.tzeta[1], x.foraxi.zadv); },
+                    [](State& x) { arakawa_reference(x, x.tends.tzeta[1], x.foraxi.zadv); }, tz, "arakawa" + o);
+        expect_same(*s1, [](State& x) { marat(x, x.tends.tzeta[1], x.foraxi.zadv); },
+                    [](State& x) { marat_reference(x, x.tends.tzeta[1], x.foraxi.zadv); }, tz, "marat" + o);
+      }
+      // Every combination of no-slip and slip walls.
+      for (int walls = 0; walls < 8; ++walls) {
+        auto s1 = std::make_unique<State>(*s);
+        Par& p = s1->par;
+        p.SLIPB = walls & 1 ? 0.0 : p.SLIPB, p.SLIPT = walls & 2 ? 0.0 : 0.75, p.SLIPS = walls & 4 ? 0.0 : 1.0;
+        const std::string w = " walls " + std::to_string(walls) + " " + at;
+        expect_same(*s1, velocity, velocity_reference,
+                    [](State& x) { return Fs{&x.others.flr, &x.others.flz, &x.fields.u, &x.fields.w}; },
+                    "velocity" + w);
+        expect_same(*s1, boundary, boundary_reference,
+                    [](State& x) { return Fs{&x.fields.zeta, &x.fields.v}; }, "boundary" + w);
+      }
+      auto both = [](State& x) { return Fs{&x.tends.tzeta[1], &x.tends.tv[1]}; };
+      expect_same(*s, [](State& x) { axi1(x, x.tends.tzeta[1], x.tends.tv[1]); },
+                  [](State& x) { axi1_reference(x, x.tends.tzeta[1], x.tends.tv[1]); }, both, "axi1 " + at);
+      expect_same(*s, [](State& x) { axi2(x, x.tends.tzeta[1], x.tends.tv[1]); },
+                  [](State& x) { axi2_reference(x, x.tends.tzeta[1], x.tends.tv[1]); }, both, "axi2 " + at);
+      expect_same(*s, [](State& x) { rterm(x, x.tends.tv[1], x.fields.v); },
+                  [](State& x) { rterm_reference(x, x.tends.tv[1], x.fields.v); }, both, "rterm " + at);
+      expect_same(*s, [](State& x) { torque(x, x.tends.tzeta[1], x.fields.b); },
+                  [](State& x) { torque_reference(x, x.tends.tzeta[1], x.fields.b); }, both, "torque " + at);
+      expect_same(*s, [](State& x) { coriolis(x, x.tends.tzeta[1], x.tends.tv[1]); },
+                  [](State& x) { coriolis_reference(x, x.tends.tzeta[1], x.tends.tv[1]); }, both,
+                  "coriolis " + at);
+      expect_same(*s, [](State& x) { strat(x, x.tends.tb[1]); },
+                  [](State& x) { strat_reference(x, x.tends.tb[1]); },
+                  [](State& x) { return Fs{&x.tends.tb[1]}; }, "strat " + at);
+    }
+  }
+}
