@@ -74,8 +74,9 @@ TEST(Blktri, AgreesWithDenseEliminationForAllPeriodicities) {
       const std::vector<double> ref = dense_solve(k, idimy, {y.begin(), y.end()});
       Cblkt cb;
       Value v;
+      BlkPlan plan;
       for (int iflg = 0; iflg <= 1; ++iflg)
-        EXPECT_EQ(blktri(cb, v, iflg, np, n, k.an, k.bn, k.cn, mp, m, k.am, k.bm, k.cm, idimy, y, w), 0);
+        EXPECT_EQ(blktri(cb, v, iflg, np, n, k.an, k.bn, k.cn, mp, m, k.am, k.bm, k.cm, idimy, y, w, plan), 0);
       double err = 0;
       for (std::size_t q = 0; q < y.size(); ++q) err = std::max(err, std::abs(y[q] - ref[q]));
       EXPECT_LE(err, 8.0 * kUnit * 14.0 * std::ceil(std::log2(n + 1.0)));
@@ -93,7 +94,7 @@ TEST(Blktri, ArgumentChecksAndSizes) {
   Cblkt cb{13, 11, 0.0f, 0.0f, 0, 0, 12};
   auto run = [&](const System& s, int np, int n, int m, int idimy, std::size_t words = 200) {
     const std::span<float> work = std::span(w).first(words);
-    return blktri(cb, v, 0, np, n, s.an, s.bn, s.cn, 1, m, s.am, s.bm, s.cm, idimy, y, work);
+    return blktri_reference(cb, v, 0, np, n, s.an, s.bn, s.cn, 1, m, s.am, s.bm, s.cm, idimy, y, work);
   };
   // M <= 4 (checked first), N <= 2, IDIMY < M, W one word short of W(1) = 54 (below), and
   // AN, BN, CN holding only 5.
