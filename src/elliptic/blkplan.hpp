@@ -1,8 +1,8 @@
 // The schedule of one block-tridiagonal solve, built once with the roots.
 //
 // Within a level of the cyclic reduction the operators of different rows are
-// mutually independent. They are run side by side in groups of 1, 2, 4 or 8
-// lanes, vectors interleaved as v[j * lanes + lane]. Each operator is a
+// mutually independent. They are run side by side in groups of 1, 2, 4, ..
+// kBlkLanes lanes, vectors interleaved as v[j * lanes + lane]. Each operator is a
 // fixed sequence of slots that depends only on its roots: an optional
 // scaling y = s w, a shifted tridiagonal solve w = (A - rt)^-1 y, then
 // y = y + t w, y = w or nothing. The elimination factors of each solve (the
@@ -17,14 +17,16 @@
 
 namespace qel {
 
+inline constexpr int kBlkLanes = 32; // most operators side by side
+
 struct BlkGroup {
-  int lanes = 0;         // 1, 2, 4 or 8
+  int lanes = 0;         // 1, 2, 4, .. kBlkLanes
   int active = 0;        // operators in the group, lanes 0..active-1
   int slots = 0;         // slots of the longest operator
   std::size_t slot0 = 0; // first slot in BlkPlan::flags
   std::size_t ctl = 0;   // first entry of the lane controls (slot-major, lanes per slot)
   std::size_t fac = 0;   // first word of the factors (2 m lanes words per slot)
-  std::array<std::int32_t, 8> in{}, out{}; // vectors: see BlkPlan::vec
+  std::array<std::int32_t, kBlkLanes> in{}, out{}; // vectors: see BlkPlan::vec
 };
 
 struct BlkPlan {
@@ -45,7 +47,7 @@ struct BlkPlan {
   // Vector v >= 0 is column v + 1 of Y; -1 - v is row buffer v of scratch
   // (three buffers of m words per row of the second index).
   std::vector<float> scratch;
-  std::vector<float> ybuf, wbuf; // interleaved lanes, 8 m words each
+  std::vector<float> ybuf, wbuf; // interleaved lanes, kBlkLanes m words each
 };
 
 }  // namespace qel

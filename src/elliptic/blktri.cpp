@@ -116,11 +116,13 @@ void factors(int m, const float* a, const float* b, const float* c, float rt, fl
 }
 
 void add_groups(BlkPlan& p, const float* b, const std::vector<OpDesc>& ops, int m) {
-  std::vector<std::vector<LaneSlot>> progs(8);
-  for (std::size_t g0 = 0; g0 < ops.size(); g0 += 8) {
-    const int cnt = int(std::min<std::size_t>(8, ops.size() - g0));
+  constexpr std::size_t most = kBlkLanes;
+  std::vector<std::vector<LaneSlot>> progs(most);
+  for (std::size_t g0 = 0; g0 < ops.size(); g0 += most) {
+    const int cnt = int(std::min(most, ops.size() - g0));
     BlkGroup g;
-    g.lanes = cnt <= 1 ? 1 : cnt <= 2 ? 2 : cnt <= 4 ? 4 : 8;
+    g.lanes = 1;
+    while (g.lanes < cnt) g.lanes *= 2;
     g.active = cnt;
     for (int l = 0; l < cnt; ++l) {
       program(b, ops[g0 + std::size_t(l)], progs[std::size_t(l)]);
@@ -259,16 +261,68 @@ bool same(const std::vector<float>& v, const float* x) {
   return std::memcmp(v.data(), x, v.size() * sizeof(float)) == 0;
 }
 
-// The operators of one group, lanes side by side: y and w hold the lanes
-// interleaved; idle lanes run on zero factors and keep their y.
+// W lanes in one register: GCC vector types, elementwise IEEE arithmetic
+// like the scalar code (no contraction with -ffp-contract=off).
+template <int W>
+struct Pack;
+template <>
+struct Pack<1> {
+  using V = float;
+  using I = std::int32_t;
+};
+template <>
+struct Pack<2> {
+  typedef float V __attribute__((vector_size(8)));
+  typedef std::int32_t I __attribute__((vector_size(8)));
+};
+template <>
+struct Pack<4> {
+  typedef float V __attribute__((vector_size(16)));
+  typedef std::int32_t I __attribute__((vector_size(16)));
+};
+template <>
+struct Pack<8> {
+  typedef float V __attribute__((vector_size(32)));
+  typedef std::int32_t I __attribute__((vector_size(32)));
+};
+static_assert(sizeof(Pack<8>::V) == 32 && sizeof(Pack<2>::I) == 8);
+
+// Lanes per register: 8 with AVX, 4 with SSE.
+#ifdef __AVX__
+constexpr int kRegister = 8;
+#else
+constexpr int kRegister = 4;
+#endif
+
+template <class T>
+__attribute__((always_inline)) inline T load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+template <class T>
+__attribute__((always_inline)) inline void put(void* p, T v) {
+  std::memcpy(p, &v, sizeof(T));
+}
+
+// The operators of one group, L lanes side by side in NV registers of W
+// lanes: y and w hold the lanes interleaved (v[j L + lane]). Idle lanes run
+// on zero factors and keep their y. Per slot, one downward pass applies the
+// previous slot's post operation, this slot's scaling and the elimination;
+// one upward pass the back substitution.
 template <int L>
 void run_group(BlkPlan& p, const BlkGroup& g, const float* __restrict c, float* yc,
                std::size_t idimy) {
+  constexpr int W = L < kRegister ? L : kRegister;
+  constexpr int NV = L / W;
+  using V = typename Pack<W>::V;
+  using I = typename Pack<W>::I;
   const int m = p.m;
   float* __restrict ys = p.ybuf.data();
   float* __restrict ws = p.wbuf.data();
   auto vec = [&](std::int32_t v) {
-    return v >= 0 ? yc + idimy * std::size_t(v) : p.scratch.data() + std::size_t(-1 - v) * m;
+    return v >= 0 ? yc + idimy * std::size_t(v)
+                  : p.scratch.data() + std::size_t(-1 - v) * std::size_t(m);
   };
   for (int l = 0; l < L; ++l) {
     if (l < g.active) {
@@ -278,42 +332,86 @@ void run_group(BlkPlan& p, const BlkGroup& g, const float* __restrict c, float* 
       for (int j = 0; j < m; ++j) ys[j * L + l] = ws[j * L + l] = 0.0f;
     }
   }
+  // Post operation y = y + t w / y = w / y of slot q, per register.
+  struct Post {
+    I po[NV];
+    V t[NV];
+  };
+  auto post_of = [&](int slot, Post& r) {
+    const std::size_t q = g.ctl + std::size_t(slot) * L;
+    for (int v = 0; v < NV; ++v) {
+      r.po[v] = load<I>(p.post.data() + q + v * W);
+      r.t[v] = load<V>(p.t.data() + q + v * W);
+    }
+  };
+  auto apply_post = [](const Post& r, int v, V y, V w) __attribute__((always_inline)) -> V {
+    return r.po[v] == kUpdate ? y + r.t[v] * w : (r.po[v] == kCopy ? w : y);
+  };
+  Post prev{};
+  bool prev_post = false;
   for (int slot = 0; slot < g.slots; ++slot) {
     const std::uint8_t flag = p.flags[g.slot0 + std::size_t(slot)];
     const std::size_t q = g.ctl + std::size_t(slot) * L;
-    const std::int32_t* __restrict sc = p.scale.data() + q;
-    const std::int32_t* __restrict po = p.post.data() + q;
-    const std::int32_t* __restrict zr = p.zero.data() + q;
-    const float* __restrict sv = p.s.data() + q;
-    const float* __restrict tv = p.t.data() + q;
-    const float* __restrict fr = p.fac.data() + g.fac + std::size_t(slot) * 2 * std::size_t(m) * L;
-    const float* __restrict fd = fr + std::size_t(m) * L;
-    if ((flag & kScale) != 0)
-      for (int j = 0; j < m; ++j)
-        for (int l = 0; l < L; ++l)
-          ys[j * L + l] = sc[l] != 0 ? sv[l] * ws[j * L + l] : ys[j * L + l];
+    const bool scale = (flag & kScale) != 0;
+    I sc[NV];
+    V sv[NV];
+    for (int v = 0; v < NV; ++v) {
+      sc[v] = load<I>(p.scale.data() + q + v * W);
+      sv[v] = load<V>(p.s.data() + q + v * W);
+    }
+    auto prepare_y = [&](int j, int v) __attribute__((always_inline)) {
+      V y = load<V>(ys + j * L + v * W);
+      if (prev_post || scale) {
+        const V w = load<V>(ws + j * L + v * W);
+        if (prev_post) y = apply_post(prev, v, y, w);
+        if (scale) y = sc[v] != 0 ? sv[v] * w : y;
+        put(ys + j * L + v * W, y);
+      }
+      return y;
+    };
     if ((flag & kSolve) != 0) {
+      const float* __restrict fr =
+          p.fac.data() + g.fac + std::size_t(slot) * 2 * std::size_t(m) * L;
+      const float* __restrict fd = fr + std::size_t(m) * L;
+      I zr[NV];
+      for (int v = 0; v < NV; ++v) zr[v] = load<I>(p.zero.data() + q + v * W);
+      V wn[NV];
       const int e = (m - 1) * L;
-      for (int l = 0; l < L; ++l) ws[e + l] = ys[e + l] * fr[e + l];
+      for (int v = 0; v < NV; ++v) {
+        wn[v] = prepare_y(m - 1, v) * load<V>(fr + e + v * W);
+        put(ws + e + v * W, wn[v]);
+      }
       for (int j = m - 2; j >= 1; --j) {
         const float cj = c[j];
-        for (int l = 0; l < L; ++l)
-          ws[j * L + l] = (ys[j * L + l] - cj * ws[(j + 1) * L + l]) * fr[j * L + l];
-      }
-      for (int l = 0; l < L; ++l)
-        ws[l] = zr[l] != 0 ? 1.0f : (ys[l] - c[0] * ws[L + l]) * fr[l];
-      for (int j = 1; j < m; ++j)
-        for (int l = 0; l < L; ++l)
-          ws[j * L + l] = ws[j * L + l] - fd[j * L + l] * ws[(j - 1) * L + l];
-    }
-    if ((flag & kPost) != 0)
-      for (int j = 0; j < m; ++j)
-        for (int l = 0; l < L; ++l) {
-          const float y = ys[j * L + l];
-          const float w = ws[j * L + l];
-          ys[j * L + l] = po[l] == kUpdate ? y + tv[l] * w : po[l] == kCopy ? w : y;
+        for (int v = 0; v < NV; ++v) {
+          const V y = prepare_y(j, v);
+          wn[v] = (y - cj * wn[v]) * load<V>(fr + j * L + v * W);
+          put(ws + j * L + v * W, wn[v]);
         }
+      }
+      for (int v = 0; v < NV; ++v) {
+        const V y = prepare_y(0, v);
+        const V one = V{} + 1.0f;
+        wn[v] = zr[v] != 0 ? one : (y - c[0] * wn[v]) * load<V>(fr + v * W);
+        put(ws + v * W, wn[v]);
+      }
+      for (int j = 1; j < m; ++j)
+        for (int v = 0; v < NV; ++v) {
+          wn[v] = load<V>(ws + j * L + v * W) - load<V>(fd + j * L + v * W) * wn[v];
+          put(ws + j * L + v * W, wn[v]);
+        }
+    } else if (prev_post || scale) {
+      for (int j = m - 1; j >= 0; --j)
+        for (int v = 0; v < NV; ++v) prepare_y(j, v);
+    }
+    prev_post = (flag & kPost) != 0;
+    if (prev_post) post_of(slot, prev);
   }
+  if (prev_post)
+    for (int j = 0; j < m; ++j)
+      for (int v = 0; v < NV; ++v)
+        put(ys + j * L + v * W,
+            apply_post(prev, v, load<V>(ys + j * L + v * W), load<V>(ws + j * L + v * W)));
   for (int l = 0; l < g.active; ++l) {
     float* dst = vec(g.out[std::size_t(l)]);
     for (int j = 0; j < m; ++j) dst[j] = ys[j * L + l];
@@ -328,7 +426,9 @@ void run_stage(BlkPlan& p, int begin, int end, const float* cm, float* y, int id
       case 1: run_group<1>(p, g, cm, y, ld); break;
       case 2: run_group<2>(p, g, cm, y, ld); break;
       case 4: run_group<4>(p, g, cm, y, ld); break;
-      default: run_group<8>(p, g, cm, y, ld); break;
+      case 8: run_group<8>(p, g, cm, y, ld); break;
+      case 16: run_group<16>(p, g, cm, y, ld); break;
+      default: run_group<32>(p, g, cm, y, ld); break;
     }
   }
 }
@@ -407,8 +507,8 @@ int blktri(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float
     build_schedule(plan, cb, an.data(), cn.data(), b, m);
     const auto um = std::size_t(m);
     plan.scratch.assign(3 * std::size_t(cb.nm) * um, 0.0f);
-    plan.ybuf.assign(8 * um, 0.0f);
-    plan.wbuf.assign(8 * um, 0.0f);
+    plan.ybuf.assign(kBlkLanes * um, 0.0f);
+    plan.wbuf.assign(kBlkLanes * um, 0.0f);
     plan.am.assign(um, 0.0f);
     plan.bm.assign(um, 0.0f);
     plan.cm.assign(um, 0.0f);
