@@ -44,6 +44,10 @@ struct BlkPlan {
   std::vector<std::int32_t> scale, post, zero; // per slot and lane
   std::vector<float> s, t;                     // per slot and lane
   std::vector<float> fac;                      // reciprocal pivots, then multipliers
+  // Factors of each distinct root (where: table position -> entry, -1 unused).
+  std::vector<std::int32_t> where;
+  std::vector<float> memo;
+  std::vector<int> memo_zero;
   // Vector v >= 0 is column v + 1 of Y; -1 - v is row buffer v of scratch
   // (three buffers of m words per row of the second index).
   std::vector<float> scratch;

@@ -221,21 +221,26 @@ void build_schedule(BlkPlan& p, const Cblkt& cb, const float* an, const float* c
 }
 
 // Factors of every slot from the coefficients of the first index; each
-// distinct root is eliminated once.
+// distinct root is eliminated once, into the plan's own store (sized at
+// set-up, so a refresh between solves allocates nothing).
 void fill_factors(BlkPlan& p, const float* a, const float* b, const float* c) {
   const int m = p.m;
   const auto um = std::size_t(m);
-  std::vector<std::int32_t> where(p.roots.size(), -1);
-  std::vector<float> rcp, d;
-  std::vector<int> zero;
-  for (const std::int32_t r : p.root) {
-    if (r < 0 || where[std::size_t(r)] >= 0) continue;
-    where[std::size_t(r)] = std::int32_t(zero.size());
-    rcp.resize(rcp.size() + um);
-    d.resize(d.size() + um);
-    zero.push_back(0);
-    factors(m, a, b, c, p.roots[std::size_t(r)], rcp.data() + rcp.size() - um,
-            d.data() + d.size() - um, zero.back());
+  if (p.where.size() != p.roots.size()) {
+    p.where.assign(p.roots.size(), -1);
+    std::int32_t distinct = 0;
+    for (const std::int32_t r : p.root)
+      if (r >= 0 && p.where[std::size_t(r)] < 0) p.where[std::size_t(r)] = distinct++;
+    p.memo.assign(2 * um * std::size_t(distinct), 0.0f);
+    p.memo_zero.assign(std::size_t(distinct), 0);
+  }
+  std::vector<float>& memo = p.memo;
+  const std::vector<std::int32_t>& where = p.where;
+  for (std::size_t r = 0; r < where.size(); ++r) {
+    if (where[r] < 0) continue;
+    const auto u = std::size_t(where[r]);
+    factors(m, a, b, c, p.roots[r], memo.data() + 2 * u * um, memo.data() + (2 * u + 1) * um,
+            p.memo_zero[u]);
   }
   for (const BlkGroup& g : p.groups) {
     const auto lanes = std::size_t(g.lanes);
@@ -248,10 +253,10 @@ void fill_factors(BlkPlan& p, const float* a, const float* b, const float* c) {
         float* fr = p.fac.data() + g.fac + s * 2 * um * lanes;
         float* fd = fr + um * lanes;
         for (std::size_t j = 0; j < um; ++j) {
-          fr[j * lanes + l] = rcp[u * um + j];
-          fd[j * lanes + l] = d[u * um + j];
+          fr[j * lanes + l] = memo[2 * u * um + j];
+          fd[j * lanes + l] = memo[(2 * u + 1) * um + j];
         }
-        p.zero[q] = zero[u];
+        p.zero[q] = p.memo_zero[u];
       }
   }
   p.factors_valid = true;
