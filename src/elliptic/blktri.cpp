@@ -1,506 +1,549 @@
-#include "elliptic/blktri.hpp"
-
+// The solve of blktri with the independent operators of each level side by
+// side. Every lane performs the floating-point operations of the product
+// operators of blktri_reference in their order: the elimination factors are
+// the ones each solve would compute, computed once; only where the plain
+// routine multiplies by a reciprocal pivot does the lane multiply by the
+// stored one.
 #include <algorithm>
 #include <cmath>
-#include <complex>
+#include <cstring>
+#include <vector>
+
+#include "elliptic/blktri.hpp"
 
 namespace qel {
 
 namespace {
 
-using cfloat = std::complex<float>;
-
-// A vector of length m in single precision, real or stored as (re, im) pairs.
-template <class S>
-struct Vec;
-
-template <>
-struct Vec<float> {
-  float* p;
-  float get(int j) const { return p[j]; }
-  void set(int j, float v) const { p[j] = v; }
-};
-
-template <>
-struct Vec<cfloat> {
-  float* p;
-  cfloat get(int j) const { return {p[2 * j], p[2 * j + 1]}; }
-  void set(int j, cfloat v) const {
-    p[2 * j] = v.real();
-    p[2 * j + 1] = v.imag();
-  }
-};
-
-// (A - rt I) w = y, eliminating from the last row upward; A(1) and C(M) are
-// not read. A zero pivot in the first row gives w(1) = 1 instead of a
-// division. y and w may be the same vector.
-template <class S>
-void tri_solve(int m, const float* a, const float* b, const float* c, S rt, Vec<S> y, Vec<S> d,
-               Vec<S> w) {
-  S rcp = S(1.0f) / (b[m - 1] - rt);
-  d.set(m - 1, a[m - 1] * rcp);
-  w.set(m - 1, y.get(m - 1) * rcp);
-  for (int j = m - 2; j >= 1; --j) {
-    const S den = b[j] - rt - c[j] * d.get(j + 1);
-    rcp = S(1.0f) / den;
-    d.set(j, a[j] * rcp);
-    w.set(j, (y.get(j) - c[j] * w.get(j + 1)) * rcp);
-  }
-  const S den = b[0] - rt - c[0] * d.get(1);
-  if (den == S(0.0f)) {
-    w.set(0, S(1.0f));
-  } else {
-    rcp = S(1.0f) / den;
-    w.set(0, (y.get(0) - c[0] * w.get(1)) * rcp);
-  }
-  for (int j = 1; j < m; ++j) w.set(j, w.get(j) - d.get(j) * w.get(j - 1));
-}
-
-// (A - rt I) w = y for the periodic first index: A(1) sits in row 1, column
-// M and C(M) in row M, column 1. Rows 1..M-2 are eliminated downward, each
-// unknown expressed through its successor and through w(M); the last row
-// collects what the eliminations leave (coefficient v of the unknown being
-// removed). y and w may be the same vector.
-template <class S>
-void tri_solve_periodic(int m, const float* a, const float* b, const float* c, S rt, Vec<S> y,
-                        Vec<S> d, Vec<S> u, Vec<S> w) {
-  S den = b[0] - rt;
-  d.set(0, c[0] / den);
-  u.set(0, a[0] / den);
-  S v = c[m - 1];
-  S bh = b[m - 1] - rt;
-  S ym = y.get(m - 1);
-  w.set(0, y.get(0) / den);
-  for (int j = 1; j <= m - 3; ++j) {
-    den = b[j] - rt - a[j] * d.get(j - 1);
-    d.set(j, c[j] / den);
-    u.set(j, -a[j] * u.get(j - 1) / den);
-    w.set(j, (y.get(j) - a[j] * w.get(j - 1)) / den);
-    bh = bh - v * u.get(j - 1);
-    ym = ym - v * w.get(j - 1);
-    v = -v * d.get(j - 1);
-  }
-  den = b[m - 2] - rt - a[m - 2] * d.get(m - 3);
-  d.set(m - 2, (c[m - 2] - a[m - 2] * u.get(m - 3)) / den);
-  w.set(m - 2, (y.get(m - 2) - a[m - 2] * w.get(m - 3)) / den);
-  const S amm = a[m - 1] - v * d.get(m - 3);
-  bh = bh - v * u.get(m - 3);
-  ym = ym - v * w.get(m - 3);
-  den = bh - amm * d.get(m - 2);
-  w.set(m - 1, den == S(0.0f) ? S(1.0f) : (ym - amm * w.get(m - 2)) / den);
-  w.set(m - 2, w.get(m - 2) - d.get(m - 2) * w.get(m - 1));
-  for (int j = m - 3; j >= 0; --j)
-    w.set(j, w.get(j) - d.get(j) * w.get(j + 1) - u.get(j) * w.get(m - 1));
-}
-
-// y = (A - beta I) y in place, with the corner entries when periodic.
-void tri_multiply(bool periodic, int m, const float* a, const float* b, const float* c,
-                  float beta, Vec<cfloat> y) {
-  const cfloat first = y.get(0);
-  const cfloat last = y.get(m - 1);
-  cfloat prev = first;
-  cfloat out = (b[0] - beta) * first + c[0] * y.get(1);
-  if (periodic) out += a[0] * last;
-  y.set(0, out);
-  for (int j = 1; j < m - 1; ++j) {
-    const cfloat cur = y.get(j);
-    y.set(j, a[j] * prev + (b[j] - beta) * cur + c[j] * y.get(j + 1));
-    prev = cur;
-  }
-  out = a[m - 1] * prev + (b[m - 1] - beta) * last;
-  if (periodic) out += c[m - 1] * first;
-  y.set(m - 1, out);
-}
-
-// The real product operator. Scalars (at most nd + 1, from aa(na) down,
-// negated when nd = 0) are interleaved with the solves so that neither
-// grows out of range; each numerator root beta, taken largest first, is
-// applied right after the solve with the nearest denominator root rt as
-// (A - beta)(A - rt)^-1 y = y + (rt - beta) w, so A is never multiplied.
-void prod_real(bool periodic, int nd, const float* bd, int nm1, const float* bm1, int nm2,
-               const float* bm2, int na, const float* aa, const float* x, float* y, int m,
-               const float* a, const float* b, const float* c, float* d, float* w, float* u) {
-  for (int j = 0; j < m; ++j) w[j] = x[j];
-  if (y != x)
-    for (int j = 0; j < m; ++j) y[j] = x[j];
-  int id = nd;
-  int ia = na;
-  int m1 = nm1;
-  int m2 = nm2;
-  bool ibr = false;
-  float rt = 0.0f;
-  for (;;) {
-    if (ia > 0) {
-      rt = aa[ia - 1];
-      if (nd == 0) rt = -rt;
-      --ia;
-      for (int j = 0; j < m; ++j) y[j] = rt * w[j];
-    }
-    if (id <= 0) return;
-    rt = bd[id - 1];
-    --id;
-    if (id == 0) ibr = true;
-    if (periodic)
-      tri_solve_periodic<float>(m, a, b, c, rt, {y}, {d}, {u}, {w});
-    else
-      tri_solve<float>(m, a, b, c, rt, {y}, {d}, {w});
-    if (na > 0) continue;
-    const float* list = nullptr;
-    int* count = nullptr;
-    if (m1 > 0 && (m2 <= 0 || std::abs(bm1[m1 - 1]) > std::abs(bm2[m2 - 1]))) {
-      list = bm1;
-      count = &m1;
-    } else if (m2 > 0) {
-      list = bm2;
-      count = &m2;
-    }
-    if (list != nullptr) {
-      const float beta = list[*count - 1];
-      if (ibr || std::abs(beta - rt) <= std::abs(beta - bd[id - 1])) {
-        rt = rt - beta;
-        --*count;
-        for (int j = 0; j < m; ++j) y[j] = y[j] + rt * w[j];
-        continue;
-      }
-    }
-    for (int j = 0; j < m; ++j) y[j] = w[j];
-    ibr = true;
-  }
-}
-
-// The complex product operator for complex denominator roots (pairs of
-// conjugates, so the result is real): solves in place on a complex copy of
-// x, each followed by one multiplication with A - beta or, once the
-// numerator roots are used up, by one scalar; the real part is returned.
-void prod_complex(bool periodic, int nd, const float* bd, int nm1, const float* bm1, int nm2,
-                  const float* bm2, int na, const float* aa, const float* x, float* y, int m,
-                  const float* a, const float* b, const float* c, float* d, float* w, float* u) {
-  const Vec<cfloat> yc{w};
-  const Vec<cfloat> dc{d};
-  const Vec<cfloat> uc{u};
-  for (int j = 0; j < m; ++j) yc.set(j, cfloat(x[j], 0.0f));
-  int id = nd;
-  int m1 = nm1;
-  int m2 = nm2;
-  int ia = na;
-  for (;;) {
-    if (id > 0) {
-      const cfloat crt(bd[2 * (id - 1)], bd[2 * (id - 1) + 1]);
-      --id;
-      if (periodic)
-        tri_solve_periodic<cfloat>(m, a, b, c, crt, yc, dc, uc, yc);
-      else
-        tri_solve<cfloat>(m, a, b, c, crt, yc, dc, yc);
-    }
-    if (m1 > 0 || m2 > 0) {
-      float beta;
-      if (m1 <= 0 || (m2 > 0 && !(std::abs(bm1[m1 - 1]) > std::abs(bm2[m2 - 1])))) {
-        beta = bm2[m2 - 1];
-        --m2;
-      } else {
-        beta = bm1[m1 - 1];
-        --m1;
-      }
-      tri_multiply(periodic, m, a, b, c, beta, yc);
-    } else if (ia > 0) {
-      const float s = aa[ia - 1];
-      --ia;
-      for (int j = 0; j < m; ++j) yc.set(j, s * yc.get(j));
-    } else if (id <= 0) {
-      break;
-    }
-  }
-  for (int j = 0; j < m; ++j) y[j] = yc.get(j).real();
-}
+constexpr std::uint8_t kScale = 1;
+constexpr std::uint8_t kSolve = 2;
+constexpr std::uint8_t kPost = 4;
+constexpr int kUpdate = 1; // y = y + t w
+constexpr int kCopy = 2;   // y = w
 
 int pow2(int e) { return 1 << e; }
 
-}  // namespace
+// One slot of one operator: y = s w (when scale), w = (A - root)^-1 y (when
+// root >= 0), then the post operation.
+struct LaneSlot {
+  int scale = 0;
+  float s = 0.0f;
+  int root = -1;
+  int post = 0;
+  float t = 0.0f;
+};
 
-void prod(int nd, const float* bd, int nm1, const float* bm1, int nm2, const float* bm2, int na,
-          const float* aa, const float* x, float* y, int m, const float* a, const float* b,
-          const float* c, float* d, float* w, float* u) {
-  prod_real(false, nd, bd, nm1, bm1, nm2, bm2, na, aa, x, y, m, a, b, c, d, w, u);
-}
+// One product operator: denominator, numerator and scalar lists (table
+// positions of their first entries, counts), input and output vectors.
+struct OpDesc {
+  int nd, bd, nm1, bm1, nm2, bm2, na;
+  const float* aa;
+  std::int32_t in, out;
+};
 
-void prodp(int nd, const float* bd, int nm1, const float* bm1, int nm2, const float* bm2, int na,
-           const float* aa, const float* x, float* y, int m, const float* a, const float* b,
-           const float* c, float* d, float* w, float* u) {
-  prod_real(true, nd, bd, nm1, bm1, nm2, bm2, na, aa, x, y, m, a, b, c, d, w, u);
-}
-
-void cprod(int nd, const float* bd, int nm1, const float* bm1, int nm2, const float* bm2, int na,
-           const float* aa, const float* x, float* y, int m, const float* a, const float* b,
-           const float* c, float* d, float* w, float* u) {
-  prod_complex(false, nd, bd, nm1, bm1, nm2, bm2, na, aa, x, y, m, a, b, c, d, w, u);
-}
-
-void cprodp(int nd, const float* bd, int nm1, const float* bm1, int nm2, const float* bm2, int na,
-            const float* aa, const float* x, float* y, int m, const float* a, const float* b,
-            const float* c, float* d, float* w, float* u) {
-  prod_complex(true, nd, bd, nm1, bm1, nm2, bm2, na, aa, x, y, m, a, b, c, d, w, u);
-}
-
-RootIndex indxa(const Cblkt& cb, int i, int ir) {
-  RootIndex r;
-  r.n = pow2(ir);
-  r.idx = i - r.n + 1;
-  if (i > cb.nm) r.n = 0;
-  return r;
-}
-
-RootIndex indxc(const Cblkt& cb, int i, int ir) {
-  RootIndex r;
-  r.n = pow2(ir);
-  r.idx = i;
-  if (i + r.n - 1 > cb.nm) r.n = 0;
-  return r;
-}
-
-// Row i at level ir >= 1 stands for the rows i - 2^ir + 1 .. i + 2^ir - 1
-// (cut at nm) and owns that many roots; level ir is stored after level
-// ir - 1, row i/2^ir at its place in the level.
-RootIndex indxb(const Cblkt& cb, int i, int ir) {
-  RootIndex r;
-  if (ir < 0) return r;
-  if (ir == 0) {
-    if (i <= cb.nm) {
-      r.idx = i;
-      r.n = 1;
+// The slots of the product operator: the branching of the plain routine,
+// which depends only on the roots and the counts.
+void program(const float* b, const OpDesc& op, std::vector<LaneSlot>& out) {
+  out.clear();
+  int id = op.nd;
+  int ia = op.na;
+  int m1 = op.nm1;
+  int m2 = op.nm2;
+  bool ibr = false;
+  LaneSlot cur;
+  for (;;) {
+    if (ia > 0) {
+      float rt = op.aa[ia - 1];
+      if (op.nd == 0) rt = -rt;
+      --ia;
+      cur.scale = 1;
+      cur.s = rt;
     }
-    return r;
+    if (id <= 0) {
+      if (cur.scale != 0) out.push_back(cur);
+      return;
+    }
+    float rt = b[op.bd + id - 1];
+    cur.root = op.bd + id - 1;
+    --id;
+    if (id == 0) ibr = true;
+    if (op.na > 0) {
+      out.push_back(cur);
+      cur = {};
+      continue;
+    }
+    int* count = nullptr;
+    float beta = 0.0f;
+    if (m1 > 0 && (m2 <= 0 || std::abs(b[op.bm1 + m1 - 1]) > std::abs(b[op.bm2 + m2 - 1]))) {
+      count = &m1;
+      beta = b[op.bm1 + m1 - 1];
+    } else if (m2 > 0) {
+      count = &m2;
+      beta = b[op.bm2 + m2 - 1];
+    }
+    if (count != nullptr && (ibr || std::abs(beta - rt) <= std::abs(beta - b[op.bd + id - 1]))) {
+      rt = rt - beta;
+      --*count;
+      cur.post = kUpdate;
+      cur.t = rt;
+    } else {
+      cur.post = kCopy;
+      ibr = true;
+    }
+    out.push_back(cur);
+    cur = {};
   }
-  const int izh = pow2(ir);
-  const int izh2 = izh + izh;
-  r.idx = 2 * (i - izh2) + (ir - 1) * cb.ik + ir + (cb.ik - i) / izh + 4;
-  r.n = izh2 - 1;
-  if (i - izh + 1 > cb.nm)
-    r.n = 0;
-  else if (i + izh - 1 > cb.nm)
-    r.n = cb.nm + izh - i;
-  return r;
 }
 
-BlkPartition blkpart(int n, int m, int np) {
-  BlkPartition p;
-  p.nh = np != 0 ? n + 1 : n;
-  long long ik0 = 2;
-  p.k = 1;
-  do {
-    ik0 += ik0;
-    ++p.k;
-  } while (ik0 < p.nh);
-  p.ik = int(2 * ik0);
-  p.iwah = (p.k - 2) * p.ik + p.k + 6;
-  if (np != 0) {
-    p.iw1 = p.iwah;
-    p.iwbh = p.iwah + n;
-  } else {
-    p.iw1 = p.iwah + 2 * n;
-    p.iwbh = p.iw1;
+// The factors of the bottom-up elimination of (A - rt I): reciprocal pivots
+// rcp and multipliers d, as the plain solve forms them; zero marks a
+// vanishing first pivot (w(1) = 1 then).
+void factors(int m, const float* a, const float* b, const float* c, float rt, float* rcp,
+             float* d, int& zero) {
+  float r = 1.0f / (b[m - 1] - rt);
+  rcp[m - 1] = r;
+  d[m - 1] = a[m - 1] * r;
+  for (int j = m - 2; j >= 1; --j) {
+    const float den = b[j] - rt - c[j] * d[j + 1];
+    r = 1.0f / den;
+    rcp[j] = r;
+    d[j] = a[j] * r;
   }
-  p.iw2 = p.iw1 + m;
-  p.iw3 = p.iw2 + m;
-  p.iwd = p.iw3 + m;
-  p.iww = p.iwd + m;
-  p.iwu = p.iww + m;
-  p.words = p.iw1 - 1 + std::max(2LL * n, 6LL * m);
-  return p;
+  const float den = b[0] - rt - c[0] * d[1];
+  zero = den == 0.0f ? 1 : 0;
+  rcp[0] = zero != 0 ? 0.0f : 1.0f / den;
+  d[0] = 0.0f;
 }
 
-int blktri(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
-           std::span<const float> bn, std::span<const float> cn, int mp, int m,
-           std::span<const float> am, std::span<const float> bm, std::span<const float> cm,
-           int idimy, std::span<float> y, std::span<float> w) {
-  cb.nm = n;
-  if (m <= 4) return kBlkSmallM;
-  if (n <= 2) return kBlkSmallN;
-  if (idimy < m) return kBlkLeadingDim;
-  // The sizes bound the word counts below; past them the root table no
-  // longer fits an int index, so such a system is refused as too large.
-  if (n > (1 << 24) || m > (1 << 26)) return kBlkShortArray;
-  const BlkPartition p = blkpart(n, m, np);
-  const auto un = std::size_t(n);
-  const auto um = std::size_t(m);
-  const bool short_arrays =
-      an.size() < un || bn.size() < un || cn.size() < un || w.size() < std::size_t(p.words) ||
-      (iflg != 0 && (am.size() < um || bm.size() < um || cm.size() < um ||
-                     y.size() < std::size_t(idimy) * (un - 1) + um));
-  if (short_arrays) return kBlkShortArray;
-
-  cb.npp = np;
-  cb.k = p.k;
-  cb.ik = p.ik;
-  if (np == 0) cb.nm = n - 1;
-  w[0] = float(p.words);
-  int ierror = 0;
-  if (iflg == 0) {
-    compb(cb, val, n, ierror, an.data(), bn.data(), cn.data(), w.data() + 1,
-          w.data() + p.iwah - 1, w.data() + p.iwbh - 1);
-    return ierror;
+void add_groups(BlkPlan& p, const float* b, const std::vector<OpDesc>& ops, int m) {
+  constexpr std::size_t most = kBlkLanes;
+  std::vector<std::vector<LaneSlot>> progs(most);
+  for (std::size_t g0 = 0; g0 < ops.size(); g0 += most) {
+    const int cnt = int(std::min(most, ops.size() - g0));
+    BlkGroup g;
+    g.lanes = 1;
+    while (g.lanes < cnt) g.lanes *= 2;
+    g.active = cnt;
+    for (int l = 0; l < cnt; ++l) {
+      program(b, ops[g0 + std::size_t(l)], progs[std::size_t(l)]);
+      g.slots = std::max(g.slots, int(progs[std::size_t(l)].size()));
+      g.in[std::size_t(l)] = ops[g0 + std::size_t(l)].in;
+      g.out[std::size_t(l)] = ops[g0 + std::size_t(l)].out;
+    }
+    g.slot0 = p.flags.size();
+    g.ctl = p.root.size();
+    g.fac = p.fac.size();
+    for (int s = 0; s < g.slots; ++s) {
+      std::uint8_t flag = 0;
+      for (int l = 0; l < g.lanes; ++l) {
+        LaneSlot ls;
+        if (l < cnt && s < int(progs[std::size_t(l)].size()))
+          ls = progs[std::size_t(l)][std::size_t(s)];
+        p.root.push_back(ls.root);
+        p.scale.push_back(ls.scale);
+        p.post.push_back(ls.post);
+        p.zero.push_back(0);
+        p.s.push_back(ls.s);
+        p.t.push_back(ls.t);
+        if (ls.scale != 0) flag |= kScale;
+        if (ls.root >= 0) flag |= kSolve;
+        if (ls.post != 0) flag |= kPost;
+      }
+      p.flags.push_back(flag);
+    }
+    p.fac.resize(p.fac.size() + std::size_t(g.slots) * 2 * std::size_t(m) * std::size_t(g.lanes),
+                 0.0f);
+    p.groups.push_back(g);
   }
-  blktr1(cb, m, an.data(), cn.data(), am.data(), bm.data(), cm.data(), idimy, y.data(),
-         w.data() + 1, w.data() + p.iw1 - 1, mp != 0 ? prod : prodp,
-         mp != 0 ? cprod : cprodp);
-  return ierror;
 }
 
-// Reduction. Row I at level r carries the equation
-//   alpha_I X(I - 2^r) + B_I X(I) + gamma_I X(I + 2^r) = Y_I,
-// where B_I is the ratio of the polynomial of rows I - 2^r + 1 .. I + 2^r - 1
-// to those of its two halves, and alpha_I (gamma_I) the product of the AN
-// (CN) of 2^r rows over the polynomial of the left (right) half. Level r + 1
-// keeps the rows that are multiples of 2^(r+1) and removes their neighbours:
-//   Y_I <- Y_I - alpha_I B^-1 Y(I - 2^r) - gamma_I B^-1 Y(I + 2^r).
-// Back substitution then recovers X(I) = B_I^-1 (Y_I - alpha_I X - gamma_I X)
-// level by level. Each operator is one call of the product routine with the
-// roots the table holds for its polynomials.
-void blktr1(const Cblkt& cb, int m, const float* an, const float* cn, const float* am,
-            const float* bm, const float* cm, int idimy, float* y, const float* b, float* work,
-            Product prdct, Product cprdct) {
-  float* const w1 = work;
-  float* const w2 = work + m;
-  float* const w3 = work + 2 * m;
-  float* const wd = work + 3 * m;
-  float* const ww = work + 4 * m;
-  float* const wu = work + 5 * m;
+// The schedule of blktr1 for the current cblkt, with the root table b.
+void build_schedule(BlkPlan& p, const Cblkt& cb, const float* an, const float* cn,
+                    const float* b, int m) {
   const int nm = cb.nm;
   const int k = cb.k;
   const int iff = pow2(k);
-  auto col = [&](int j) { return y + std::size_t(idimy) * std::size_t(j - 1); };
-  auto roots = [&](RootIndex r) { return r.n > 0 ? b + (r.idx - 1) : b; };
-  auto scalars = [&](const float* s, RootIndex r) { return r.n > 0 ? s + (r.idx - 1) : s; };
-  const RootIndex none;
-  // out = (scalars) * prod(A - numerators) / prod(A - denominators) * in.
-  auto apply = [&](RootIndex den, RootIndex num1, RootIndex num2, const float* sc,
-                   RootIndex nsc, const float* in, float* out) {
-    prdct(den.n, roots(den), num1.n, roots(num1), num2.n, roots(num2), nsc.n, scalars(sc, nsc),
-          in, out, m, am, bm, cm, wd, ww, wu);
-  };
-  // B_I^-1 of row i at level ir.
-  auto inverse = [&](int i, int ir, const float* in, float* out) {
+  auto col = [](int j) { return std::int32_t(j - 1); };
+  // Buffers per row: 0 inverse (or sum of the back substitution), 1 left, 2 right.
+  auto buf = [](int kind, int row) { return std::int32_t(-1 - (3 * (row - 1) + kind)); };
+  auto first = [](RootIndex r) { return r.n > 0 ? r.idx - 1 : 0; };
+  auto inverse = [&](int i, int ir, std::int32_t in, std::int32_t out) {
     const int i1 = pow2(ir) / 2;
-    apply(indxb(cb, i, ir), indxb(cb, i - i1, ir - 1), indxb(cb, i + i1, ir - 1), nullptr, none,
-          in, out);
+    const RootIndex d = indxb(cb, i, ir), n1 = indxb(cb, i - i1, ir - 1),
+                    n2 = indxb(cb, i + i1, ir - 1);
+    return OpDesc{d.n, first(d), n1.n, first(n1), n2.n, first(n2), 0, nullptr, in, out};
   };
-  // -alpha_i v at level ir: the AN of 2^ir rows over the left half.
-  auto left = [&](int i, int ir, const float* in, float* out) {
-    apply(indxb(cb, i - pow2(ir) / 2, ir - 1), none, none, an, indxa(cb, i, ir), in, out);
+  auto outer = [&](RootIndex d, RootIndex sc, const float* s, std::int32_t in,
+                   std::int32_t out) {
+    return OpDesc{d.n, first(d), 0, 0, 0, 0, sc.n, sc.n > 0 ? s + (sc.idx - 1) : s, in, out};
   };
-  // -gamma_i v at level ir: the CN of 2^ir rows over the right half.
-  auto right = [&](int i, int ir, const float* in, float* out) {
-    apply(indxb(cb, i + pow2(ir) / 2, ir - 1), none, none, cn, indxc(cb, i, ir), in, out);
+  auto left = [&](int i, int ir, std::int32_t in, std::int32_t out) {
+    return outer(indxb(cb, i - pow2(ir) / 2, ir - 1), indxa(cb, i, ir), an, in, out);
   };
-
+  auto right = [&](int i, int ir, std::int32_t in, std::int32_t out) {
+    return outer(indxb(cb, i + pow2(ir) / 2, ir - 1), indxc(cb, i, ir), cn, in, out);
+  };
+  p.stages.assign(std::size_t(k + 1), {});
+  std::vector<OpDesc> ops;
+  auto stage = [&](int l, int which) {
+    auto& st = p.stages[std::size_t(l)];
+    st[std::size_t(2 * which)] = int(p.groups.size());
+    add_groups(p, b, ops, m);
+    st[std::size_t(2 * which + 1)] = int(p.groups.size());
+    ops.clear();
+  };
   for (int l = 1; l <= k - 1; ++l) {
     const int ir = l - 1;
     const int i2 = pow2(ir);
     const int i4 = i2 + i2;
-    inverse(i2, ir, col(i2), w3);
+    ops.push_back(inverse(i2, ir, col(i2), buf(0, i2)));
+    for (int r = i2 + i4; r <= nm; r += i4) ops.push_back(inverse(r, ir, col(r), buf(0, r)));
+    stage(l, 0);
     for (int i = i4; i <= nm && i < iff; i += i4) {
-      left(i, ir, w3, w1);
-      if (i + i2 > nm) {
-        std::fill(w3, w3 + m, 0.0f);
-        std::fill(w2, w2 + m, 0.0f);
-      } else {
-        inverse(i + i2, ir, col(i + i2), w3);
-        right(i, ir, w3, w2);
-      }
-      float* yi = col(i);
-      for (int j = 0; j < m; ++j) yi[j] = w1[j] + w2[j] + yi[j];
+      ops.push_back(left(i, ir, buf(0, i - i2), buf(1, i)));
+      if (i + i2 <= nm) ops.push_back(right(i, ir, buf(0, i + i2), buf(2, i)));
     }
+    stage(l, 1);
   }
-
-  if (cb.npp == 0) {
-    // Periodic J: rows 1..nm were reduced as a closed system T; row N = nm+1
-    // couples to rows 1 and nm. Its Schur complement is the ratio of the
-    // periodic polynomial to that of rows 1..nm, so
-    //   X(N) = P_closed(A) P_periodic(A)^-1 (Y_N - CN(N) X'(1) - AN(N) X'(nm)),
-    // X' = T^-1 Y. Only X'(1) and X'(nm) are needed: they follow from the top
-    // row along the chains of rows that lead down to 1 and to nm.
-    const int top = iff / 2;
-    inverse(top, k - 1, col(top), w1);
-    std::copy(w1, w1 + m, w2);
-    // Rows top/2, top/4, .., 1: X(i) = B_i^-1 (Y_i - gamma_i X(2i)).
-    for (int l = k - 1; l >= 1; --l) {
-      const int i = pow2(l - 1);
-      right(i, l - 1, w1, w3);
-      const float* yi = col(i);
-      for (int j = 0; j < m; ++j) w3[j] += yi[j];
-      inverse(i, l - 1, w3, w1);
-    }
-    // Rows top + the lower bits of nm, one at a time: each row q on this
-    // chain sits at the level of its lowest bit, its left neighbour is the
-    // previous row and its right neighbour lies past nm.
-    for (int r = k - 2, q = top; r >= 0; --r) {
-      if (((nm >> r) & 1) == 0) continue;
-      q += pow2(r);
-      left(q, r, w2, w3);
-      const float* yq = col(q);
-      for (int j = 0; j < m; ++j) w3[j] += yq[j];
-      inverse(q, r, w3, w2);
-    }
-    float* yn = col(nm + 1);
-    for (int j = 0; j < m; ++j) yn[j] = yn[j] - cn[nm] * w1[j] - an[nm] * w2[j];
-    // The nm + 1 roots of the periodic polynomial follow the top level.
-    const RootIndex periodic{indxb(cb, iff, k - 1).idx, nm + 1};
-    const RootIndex closed = indxb(cb, top, k - 1);
-    if (cb.ncmplx == 1)
-      cprdct(periodic.n, roots(periodic), closed.n, roots(closed), 0, b, 0, an, yn, yn, m, am,
-             bm, cm, w1, w3, ww);
-    else
-      prdct(periodic.n, roots(periodic), closed.n, roots(closed), 0, b, 0, an, yn, yn, m, am, bm,
-            cm, wd, ww, wu);
-    // X(N) moves to the right-hand sides of rows 1 and nm; the change of
-    // their level-0 right-hand sides is carried up through the reduced rows
-    // it reached: 1 -> 2 -> 4 -> .. -> top, and nm -> .. -> top.
-    for (int j = 0; j < m; ++j) {
-      w1[j] = an[0] * yn[j];
-      w2[j] = cn[nm - 1] * yn[j];
-    }
-    float* y1 = col(1);
-    float* ynm = col(nm);
-    for (int j = 0; j < m; ++j) {
-      y1[j] -= w1[j];
-      ynm[j] -= w2[j];
-    }
-    for (int l = 1; l <= k - 1; ++l) {
-      const int i = pow2(l);
-      inverse(i / 2, l - 1, w1, w1);
-      left(i, l - 1, w1, w1);
-      float* yi = col(i);
-      for (int j = 0; j < m; ++j) yi[j] -= w1[j];
-    }
-    for (int q = nm; q != top;) {
-      int r = 0;
-      while (((q >> r) & 1) == 0) ++r;
-      const int p = q - pow2(r);
-      inverse(q, r, w2, w2);
-      right(p, r, w2, w2);
-      float* yp = col(p);
-      for (int j = 0; j < m; ++j) yp[j] -= w2[j];
-      q = p;
-    }
-  }
-
   for (int l = k; l >= 1; --l) {
     const int ir = l - 1;
     const int i2 = pow2(ir);
     const int i4 = i2 + i2;
     for (int i = i2; i <= iff - i2 && i <= nm; i += i4) {
-      if (i <= i2)
-        std::fill(w1, w1 + m, 0.0f);
-      else
-        left(i, ir, col(i - i2), w1);
-      if (i + i2 > nm)
-        std::fill(w2, w2 + m, 0.0f);
-      else
-        right(i, ir, col(i + i2), w2);
-      const float* yi = col(i);
-      for (int j = 0; j < m; ++j) w1[j] = yi[j] + w1[j] + w2[j];
-      inverse(i, ir, w1, col(i));
+      if (i > i2) ops.push_back(left(i, ir, col(i - i2), buf(1, i)));
+      if (i + i2 <= nm) ops.push_back(right(i, ir, col(i + i2), buf(2, i)));
+    }
+    stage(l, 2);
+    for (int i = i2; i <= iff - i2 && i <= nm; i += i4)
+      ops.push_back(inverse(i, ir, buf(0, i), col(i)));
+    stage(l, 3);
+  }
+}
+
+// Factors of every slot from the coefficients of the first index; each
+// distinct root is eliminated once, into the plan's own store (sized at
+// set-up, so a refresh between solves allocates nothing).
+void fill_factors(BlkPlan& p, const float* a, const float* b, const float* c) {
+  const int m = p.m;
+  const auto um = std::size_t(m);
+  if (p.where.size() != p.roots.size()) {
+    p.where.assign(p.roots.size(), -1);
+    std::int32_t distinct = 0;
+    for (const std::int32_t r : p.root)
+      if (r >= 0 && p.where[std::size_t(r)] < 0) p.where[std::size_t(r)] = distinct++;
+    p.memo.assign(2 * um * std::size_t(distinct), 0.0f);
+    p.memo_zero.assign(std::size_t(distinct), 0);
+  }
+  std::vector<float>& memo = p.memo;
+  const std::vector<std::int32_t>& where = p.where;
+  for (std::size_t r = 0; r < where.size(); ++r) {
+    if (where[r] < 0) continue;
+    const auto u = std::size_t(where[r]);
+    factors(m, a, b, c, p.roots[r], memo.data() + 2 * u * um, memo.data() + (2 * u + 1) * um,
+            p.memo_zero[u]);
+  }
+  for (const BlkGroup& g : p.groups) {
+    const auto lanes = std::size_t(g.lanes);
+    for (std::size_t s = 0; s < std::size_t(g.slots); ++s)
+      for (std::size_t l = 0; l < lanes; ++l) {
+        const std::size_t q = g.ctl + s * lanes + l;
+        const std::int32_t r = p.root[q];
+        if (r < 0) continue;
+        const std::size_t u = std::size_t(where[std::size_t(r)]);
+        float* fr = p.fac.data() + g.fac + s * 2 * um * lanes;
+        float* fd = fr + um * lanes;
+        for (std::size_t j = 0; j < um; ++j) {
+          fr[j * lanes + l] = memo[2 * u * um + j];
+          fd[j * lanes + l] = memo[(2 * u + 1) * um + j];
+        }
+        p.zero[q] = p.memo_zero[u];
+      }
+  }
+  p.factors_valid = true;
+}
+
+bool same(const std::vector<float>& v, const float* x) {
+  return std::memcmp(v.data(), x, v.size() * sizeof(float)) == 0;
+}
+
+// W lanes in one register: GCC vector types, elementwise IEEE arithmetic
+// like the scalar code (no contraction with -ffp-contract=off).
+template <int W>
+struct Pack;
+template <>
+struct Pack<1> {
+  using V = float;
+  using I = std::int32_t;
+};
+template <>
+struct Pack<2> {
+  typedef float V __attribute__((vector_size(8)));
+  typedef std::int32_t I __attribute__((vector_size(8)));
+};
+template <>
+struct Pack<4> {
+  typedef float V __attribute__((vector_size(16)));
+  typedef std::int32_t I __attribute__((vector_size(16)));
+};
+template <>
+struct Pack<8> {
+  typedef float V __attribute__((vector_size(32)));
+  typedef std::int32_t I __attribute__((vector_size(32)));
+};
+static_assert(sizeof(Pack<8>::V) == 32 && sizeof(Pack<2>::I) == 8);
+
+// Lanes per register: 8 with AVX, 4 with SSE.
+#ifdef __AVX__
+constexpr int kRegister = 8;
+#else
+constexpr int kRegister = 4;
+#endif
+
+template <class T>
+__attribute__((always_inline)) inline T load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+template <class T>
+__attribute__((always_inline)) inline void put(void* p, T v) {
+  std::memcpy(p, &v, sizeof(T));
+}
+
+// The operators of one group, L lanes side by side in NV registers of W
+// lanes: y and w hold the lanes interleaved (v[j L + lane]). Idle lanes run
+// on zero factors and keep their y. Per slot, one downward pass applies the
+// previous slot's post operation, this slot's scaling and the elimination;
+// one upward pass the back substitution.
+template <int L>
+void run_group(BlkPlan& p, const BlkGroup& g, const float* __restrict c, float* yc,
+               std::size_t idimy) {
+  constexpr int W = L < kRegister ? L : kRegister;
+  constexpr int NV = L / W;
+  using V = typename Pack<W>::V;
+  using I = typename Pack<W>::I;
+  const int m = p.m;
+  float* __restrict ys = p.ybuf.data();
+  float* __restrict ws = p.wbuf.data();
+  auto vec = [&](std::int32_t v) {
+    return v >= 0 ? yc + idimy * std::size_t(v)
+                  : p.scratch.data() + std::size_t(-1 - v) * std::size_t(m);
+  };
+  for (int l = 0; l < L; ++l) {
+    if (l < g.active) {
+      const float* src = vec(g.in[std::size_t(l)]);
+      for (int j = 0; j < m; ++j) ys[j * L + l] = ws[j * L + l] = src[j];
+    } else {
+      for (int j = 0; j < m; ++j) ys[j * L + l] = ws[j * L + l] = 0.0f;
     }
   }
+  // Post operation y = y + t w / y = w / y of slot q, per register.
+  struct Post {
+    I po[NV];
+    V t[NV];
+  };
+  auto post_of = [&](int slot, Post& r) {
+    const std::size_t q = g.ctl + std::size_t(slot) * L;
+    for (int v = 0; v < NV; ++v) {
+      r.po[v] = load<I>(p.post.data() + q + v * W);
+      r.t[v] = load<V>(p.t.data() + q + v * W);
+    }
+  };
+  auto apply_post = [](const Post& r, int v, V y, V w) __attribute__((always_inline)) -> V {
+    return r.po[v] == kUpdate ? y + r.t[v] * w : (r.po[v] == kCopy ? w : y);
+  };
+  Post prev{};
+  bool prev_post = false;
+  for (int slot = 0; slot < g.slots; ++slot) {
+    const std::uint8_t flag = p.flags[g.slot0 + std::size_t(slot)];
+    const std::size_t q = g.ctl + std::size_t(slot) * L;
+    const bool scale = (flag & kScale) != 0;
+    I sc[NV];
+    V sv[NV];
+    for (int v = 0; v < NV; ++v) {
+      sc[v] = load<I>(p.scale.data() + q + v * W);
+      sv[v] = load<V>(p.s.data() + q + v * W);
+    }
+    auto prepare_y = [&](int j, int v) __attribute__((always_inline)) {
+      V y = load<V>(ys + j * L + v * W);
+      if (prev_post || scale) {
+        const V w = load<V>(ws + j * L + v * W);
+        if (prev_post) y = apply_post(prev, v, y, w);
+        if (scale) y = sc[v] != 0 ? sv[v] * w : y;
+        put(ys + j * L + v * W, y);
+      }
+      return y;
+    };
+    if ((flag & kSolve) != 0) {
+      const float* __restrict fr =
+          p.fac.data() + g.fac + std::size_t(slot) * 2 * std::size_t(m) * L;
+      const float* __restrict fd = fr + std::size_t(m) * L;
+      I zr[NV];
+      for (int v = 0; v < NV; ++v) zr[v] = load<I>(p.zero.data() + q + v * W);
+      V wn[NV];
+      const int e = (m - 1) * L;
+      for (int v = 0; v < NV; ++v) {
+        wn[v] = prepare_y(m - 1, v) * load<V>(fr + e + v * W);
+        put(ws + e + v * W, wn[v]);
+      }
+      for (int j = m - 2; j >= 1; --j) {
+        const float cj = c[j];
+        for (int v = 0; v < NV; ++v) {
+          const V y = prepare_y(j, v);
+          wn[v] = (y - cj * wn[v]) * load<V>(fr + j * L + v * W);
+          put(ws + j * L + v * W, wn[v]);
+        }
+      }
+      for (int v = 0; v < NV; ++v) {
+        const V y = prepare_y(0, v);
+        const V one = V{} + 1.0f;
+        wn[v] = zr[v] != 0 ? one : (y - c[0] * wn[v]) * load<V>(fr + v * W);
+        put(ws + v * W, wn[v]);
+      }
+      for (int j = 1; j < m; ++j)
+        for (int v = 0; v < NV; ++v) {
+          wn[v] = load<V>(ws + j * L + v * W) - load<V>(fd + j * L + v * W) * wn[v];
+          put(ws + j * L + v * W, wn[v]);
+        }
+    } else if (prev_post || scale) {
+      for (int j = m - 1; j >= 0; --j)
+        for (int v = 0; v < NV; ++v) prepare_y(j, v);
+    }
+    prev_post = (flag & kPost) != 0;
+    if (prev_post) post_of(slot, prev);
+  }
+  if (prev_post)
+    for (int j = 0; j < m; ++j)
+      for (int v = 0; v < NV; ++v)
+        put(ys + j * L + v * W,
+            apply_post(prev, v, load<V>(ys + j * L + v * W), load<V>(ws + j * L + v * W)));
+  for (int l = 0; l < g.active; ++l) {
+    float* dst = vec(g.out[std::size_t(l)]);
+    for (int j = 0; j < m; ++j) dst[j] = ys[j * L + l];
+  }
+}
+
+void run_stage(BlkPlan& p, int begin, int end, const float* cm, float* y, int idimy) {
+  for (int gi = begin; gi < end; ++gi) {
+    const BlkGroup& g = p.groups[std::size_t(gi)];
+    const auto ld = std::size_t(idimy);
+    switch (g.lanes) {
+      case 1: run_group<1>(p, g, cm, y, ld); break;
+      case 2: run_group<2>(p, g, cm, y, ld); break;
+      case 4: run_group<4>(p, g, cm, y, ld); break;
+      case 8: run_group<8>(p, g, cm, y, ld); break;
+      case 16: run_group<16>(p, g, cm, y, ld); break;
+      default: run_group<32>(p, g, cm, y, ld); break;
+    }
+  }
+}
+
+// blktr1 on the schedule of the plan (non-periodic first index).
+void blktr1_lanes(const Cblkt& cb, BlkPlan& p, const float* an, const float* cn,
+                  const float* am, const float* bm, const float* cm, int idimy, float* y,
+                  const float* b, float* work) {
+  const int m = p.m;
+  const int nm = cb.nm;
+  const int k = cb.k;
+  const int iff = pow2(k);
+  auto col = [&](int j) { return y + std::size_t(idimy) * std::size_t(j - 1); };
+  auto buf = [&](int kind, int row) {
+    return p.scratch.data() + std::size_t(3 * (row - 1) + kind) * std::size_t(m);
+  };
+  for (int l = 1; l <= k - 1; ++l) {
+    const int i2 = pow2(l - 1);
+    const int i4 = i2 + i2;
+    const auto& st = p.stages[std::size_t(l)];
+    run_stage(p, st[0], st[1], cm, y, idimy);
+    run_stage(p, st[2], st[3], cm, y, idimy);
+    for (int i = i4; i <= nm && i < iff; i += i4) {
+      float* __restrict yi = col(i);
+      const float* __restrict w1 = buf(1, i);
+      if (i + i2 > nm) {
+        for (int j = 0; j < m; ++j) yi[j] = w1[j] + 0.0f + yi[j];
+      } else {
+        const float* __restrict w2 = buf(2, i);
+        for (int j = 0; j < m; ++j) yi[j] = w1[j] + w2[j] + yi[j];
+      }
+    }
+  }
+  if (cb.npp == 0) blktr1_capacitance(cb, m, an, cn, am, bm, cm, idimy, y, b, work, prod, cprod);
+  for (int l = k; l >= 1; --l) {
+    const int i2 = pow2(l - 1);
+    const int i4 = i2 + i2;
+    const auto& st = p.stages[std::size_t(l)];
+    run_stage(p, st[4], st[5], cm, y, idimy);
+    for (int i = i2; i <= iff - i2 && i <= nm; i += i4) {
+      const float* __restrict yi = col(i);
+      const float* __restrict w1 = buf(1, i);
+      const float* __restrict w2 = buf(2, i);
+      float* __restrict sum = buf(0, i);
+      const bool has_left = i > i2;
+      const bool has_right = i + i2 <= nm;
+      for (int j = 0; j < m; ++j)
+        sum[j] = yi[j] + (has_left ? w1[j] : 0.0f) + (has_right ? w2[j] : 0.0f);
+    }
+    run_stage(p, st[6], st[7], cm, y, idimy);
+  }
+}
+
+}  // namespace
+
+int blktri(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
+           std::span<const float> bn, std::span<const float> cn, int mp, int m,
+           std::span<const float> am, std::span<const float> bm, std::span<const float> cm,
+           int idimy, std::span<float> y, std::span<float> w, BlkPlan& plan) {
+  BlkPartition p;
+  int ierror = blktri_check(cb, iflg, np, n, an, bn, cn, m, am, bm, cm, idimy, y, w, p);
+  if (ierror != 0) return ierror;
+  const float* const b = w.data() + 1;
+  const auto table = std::size_t(p.iwah - 2); // the root table W(2 .. IWAH-1)
+  if (iflg == 0) {
+    plan = BlkPlan{};
+    compb(cb, val, n, ierror, an.data(), bn.data(), cn.data(), w.data() + 1,
+          w.data() + p.iwah - 1, w.data() + p.iwbh - 1);
+    if (ierror != 0) return ierror;
+    plan.n = n;
+    plan.m = m;
+    plan.np = np;
+    plan.an.assign(an.begin(), an.begin() + n);
+    plan.cn.assign(cn.begin(), cn.begin() + n);
+    plan.roots.assign(b, b + table);
+    build_schedule(plan, cb, an.data(), cn.data(), b, m);
+    const auto um = std::size_t(m);
+    plan.scratch.assign(3 * std::size_t(cb.nm) * um, 0.0f);
+    plan.ybuf.assign(kBlkLanes * um, 0.0f);
+    plan.wbuf.assign(kBlkLanes * um, 0.0f);
+    plan.am.assign(um, 0.0f);
+    plan.bm.assign(um, 0.0f);
+    plan.cm.assign(um, 0.0f);
+    if (am.size() >= um && bm.size() >= um && cm.size() >= um) {
+      std::copy_n(am.begin(), m, plan.am.begin());
+      std::copy_n(bm.begin(), m, plan.bm.begin());
+      std::copy_n(cm.begin(), m, plan.cm.begin());
+      fill_factors(plan, am.data(), bm.data(), cm.data());
+    }
+    plan.ready = true;
+    return ierror;
+  }
+  const bool usable = mp != 0 && plan.ready && plan.n == n && plan.m == m && plan.np == np &&
+                      plan.roots.size() == table && same(plan.an, an.data()) &&
+                      same(plan.cn, cn.data()) && same(plan.roots, b);
+  if (!usable) {
+    blktr1(cb, m, an.data(), cn.data(), am.data(), bm.data(), cm.data(), idimy, y.data(), b,
+           w.data() + p.iw1 - 1, mp != 0 ? prod : prodp, mp != 0 ? cprod : cprodp);
+    return ierror;
+  }
+  if (!plan.factors_valid || !same(plan.am, am.data()) || !same(plan.bm, bm.data()) ||
+      !same(plan.cm, cm.data())) {
+    std::copy_n(am.begin(), m, plan.am.begin());
+    std::copy_n(bm.begin(), m, plan.bm.begin());
+    std::copy_n(cm.begin(), m, plan.cm.begin());
+    fill_factors(plan, am.data(), bm.data(), cm.data());
+  }
+  blktr1_lanes(cb, plan, an.data(), cn.data(), am.data(), bm.data(), cm.data(), idimy, y.data(),
+               b, w.data() + p.iw1 - 1);
+  return ierror;
 }
 
 }  // namespace qel

@@ -18,6 +18,7 @@
 
 #include <span>
 
+#include "elliptic/blkplan.hpp"
 #include "model/state.hpp"
 
 namespace qel {
@@ -44,10 +45,31 @@ BlkPartition blkpart(int n, int m, int np);
 
 // Solves (IFLG != 0) or sets up the roots (IFLG = 0); returns IERROR.
 // Y has leading dimension IDIMY; W keeps the roots between the two phases.
+// The set-up also fills plan with the schedule of the solve and the
+// elimination factors of every shifted tridiagonal matrix, so that a solve
+// runs the mutually independent operators side by side; its results are
+// those of blktri_reference to the bit. A solve whose sizes or second-index
+// data differ from the set-up's, or with a periodic first index, runs
+// blktri_reference; new AM, BM, CM only refresh the factors.
 int blktri(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
            std::span<const float> bn, std::span<const float> cn, int mp, int m,
            std::span<const float> am, std::span<const float> bm, std::span<const float> cm,
-           int idimy, std::span<float> y, std::span<float> w);
+           int idimy, std::span<float> y, std::span<float> w, BlkPlan& plan);
+
+// The plain routine, one product operator after another: the reference of
+// blktri.
+int blktri_reference(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
+                     std::span<const float> bn, std::span<const float> cn, int mp, int m,
+                     std::span<const float> am, std::span<const float> bm,
+                     std::span<const float> cm, int idimy, std::span<float> y,
+                     std::span<float> w);
+
+// The argument checks of both: sets nm, and when they pass npp, k, ik, W(1)
+// and the partition p; returns 0 or the error code.
+int blktri_check(Cblkt& cb, int iflg, int np, int n, std::span<const float> an,
+                 std::span<const float> bn, std::span<const float> cn, int m,
+                 std::span<const float> am, std::span<const float> bm, std::span<const float> cm,
+                 int idimy, std::span<const float> y, std::span<float> w, BlkPartition& p);
 
 // Location of roots (idx, one-based into the root table) and of scalars.
 struct RootIndex {
@@ -85,6 +107,12 @@ void cprodp(int nd, const float* bd, int nm1, const float* bm1, int nm2, const f
 void blktr1(const Cblkt& cb, int m, const float* an, const float* cn, const float* am,
             const float* bm, const float* cm, int idimy, float* y, const float* b, float* work,
             Product prdct, Product cprdct);
+
+// The row N of a periodic J, between the reduction and the back substitution
+// of blktr1 (same arguments).
+void blktr1_capacitance(const Cblkt& cb, int m, const float* an, const float* cn,
+                        const float* am, const float* bm, const float* cm, int idimy, float* y,
+                        const float* b, float* work, Product prdct, Product cprdct);
 
 // --- Roots of the reduction ---
 

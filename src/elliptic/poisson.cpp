@@ -24,7 +24,7 @@ int call_blktri(State& s, int iflg) {
   auto v = [](const Array1<NI, float>& a) { return std::span<const float>(a.data(), a.size()); };
   return blktri(s.cblkt, s.value, iflg, 1, NI, v(k.an), v(k.bn), v(k.cn), 1, NI, v(k.am),
                 v(k.bm), v(k.cm), NI, std::span<float>(k.yblk.data(), k.yblk.size()),
-                std::span<float>(k.wblk));
+                std::span<float>(k.wblk), k.plan);
 }
 
 // PIT truncated toward zero to a 64-bit count, saturating; NaN gives 0.

@@ -69,20 +69,44 @@ int product_sign(int n, const float* v) {
   return s;
 }
 
-// Newton steps x - psgf/ppspf on a bracketed real root, each kept only when
-// it stays inside the bracket and lowers |psgf|.
-float polish(float x, float lo, float hi, int n, const float* c, const float* a,
-             const float* bh) {
-  float fx = std::abs(psgf(x, n, c, a, bh));
-  for (int it = 0; it < 3 && fx > 0.0f; ++it) {
-    const float xn = x - psgf(x, n, c, a, bh) / ppspf(x, n, c, a, bh);
-    if (!(xn > lo && xn < hi)) break;
-    const float fn = std::abs(psgf(xn, n, c, a, bh));
-    if (!(fn < fx)) break;
-    x = xn;
-    fx = fn;
+// The ascending eigenvalues lam of the ring unrolled to nb rows (row j
+// of it is row ((j-1) mod nmp) + 1) sharpened to single-precision rounding:
+// near the ends of the spectrum the roots of the periodic polynomial lie
+// closer together than the split tolerance of tevls. The i-th eigenvalue is
+// bracketed and bisected with Sturm counts (negative pivots of T - x) in
+// double.
+void sharpen(int nb, int nmp, const float* an, const float* bn, const float* cn, float* lam) {
+  const int nm = nmp - 1;
+  auto diag = [&](int j) { return -double(bn[j % nmp]); };
+  auto off2 = [&](int j) { return double(an[j % nmp]) * double(cn[(j + nm) % nmp]); };
+  double norm = 0.0;
+  for (int j = 0; j < nb; ++j)
+    norm = std::max(norm, std::abs(diag(j)) + 2.0 * std::sqrt(std::abs(off2(j))));
+  auto below = [&](double x) {
+    int count = 0;
+    double q = 1.0;
+    for (int j = 0; j < nb; ++j) {
+      q = diag(j) - x - (j > 0 ? off2(j) / q : 0.0);
+      if (q == 0.0) q = -1e-300;
+      if (q < 0.0) ++count;
+    }
+    return count;
+  };
+  const double step = 1e-4 * norm + 1e-30;
+  for (int t = 0; t < nb; ++t) {
+    double lo = double(lam[t]) - step;
+    double hi = double(lam[t]) + step;
+    for (int g = 0; g < 60 && below(lo) > t; ++g) lo -= step * double(1 << std::min(g, 20));
+    for (int g = 0; g < 60 && below(hi) <= t; ++g) hi += step * double(1 << std::min(g, 20));
+    for (int it = 0; it < 60 && hi - lo > 1e-12 * norm; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      if (below(mid) > t)
+        hi = mid;
+      else
+        lo = mid;
+    }
+    lam[t] = float(0.5 * (lo + hi));
   }
-  return x;
 }
 
 }  // namespace
@@ -248,58 +272,97 @@ void ppadd(Cblkt& cb, int n, int& ierror, const float* a, const float* c, float*
     float reach = 0.0f;
     for (int j = 0; j < n; ++j) reach = std::max(reach, std::max(std::abs(a[j]), std::abs(c[j])));
     reach = 2.0f * reach + cb.cnv;
-    if (holds_roots(0)) {
-      const float lo = bh[0] - reach;
-      const float x = bsrh(cb, lo, bh[0], n, c, a, bh, psgf, -1.0f);
-      put(polish(x, lo, bh[0], n, c, a, bh));
-    }
+    // The search runs in double: where the roots crowd, single-precision
+    // arguments and the rounding of psgf cannot tell a double root from a
+    // close pair.
+    using cdouble = std::complex<double>;
+    auto psgf_d = [&](cdouble x) {
+      cdouble f(1.0), h(1.0);
+      for (int j = 0; j < n; ++j) {
+        const cdouble dd = 1.0 / (x - double(bh[j]));
+        f *= double(c[j]) * dd;
+        h *= double(a[j]) * dd;
+      }
+      return n % 2 != 0 ? 1.0 + (f + h) : 1.0 - (f + h);
+    };
+    auto ppspf_d = [&](cdouble x) {
+      cdouble sum(0.0);
+      for (int j = 0; j < n; ++j) sum += 1.0 / (x - double(bh[j]));
+      return sum;
+    };
+    // Bisection of f on (from, to) for its sign change, f having the sign
+    // sfrom next to from.
+    auto bisect = [](auto f, double from, double to, double sfrom) {
+      for (int it = 0; it < 200; ++it) {
+        const double mid = 0.5 * (from + to);
+        if (mid == from || mid == to) break;
+        const double v = f(mid);
+        if (v == 0.0) return mid;
+        if ((v > 0.0) == (sfrom > 0.0))
+          from = mid;
+        else
+          to = mid;
+      }
+      return 0.5 * (from + to);
+    };
+    auto p_real = [&](double x) { return psgf_d(x).real(); };
+    // psgf tends to 1 far from the roots of Q.
+    if (holds_roots(0)) put(float(bisect(p_real, double(bh[0]) - double(reach), bh[0], 1.0)));
     for (int j = 1; j < n; ++j) {
       if (!holds_roots(j)) continue;
-      const float lo = bh[j - 1];
-      const float hi = bh[j];
-      const float xm = bsrh(cb, lo, hi, n, c, a, bh, ppspf, -1.0f);
-      const float v = psgf(xm, n, c, a, bh);
-      if (std::abs(v) <= cb.eps) {
-        put(xm);
-        put(xm);
-      } else if (v > 0.0f) {
-        put(polish(bsrh(cb, lo, xm, n, c, a, bh, psgf, 1.0f), lo, xm, n, c, a, bh));
-        put(polish(bsrh(cb, xm, hi, n, c, a, bh, psgf, -1.0f), xm, hi, n, c, a, bh));
+      const double lo = bh[j - 1];
+      const double hi = bh[j];
+      // Q'/Q falls from +inf to -inf between the two roots of Q.
+      const double xm = bisect([&](double x) { return ppspf_d(x).real(); }, lo, hi, 1.0);
+      const double v = p_real(xm);
+      if (v == 0.0) {
+        put(float(xm));
+        put(float(xm));
+      } else if (v > 0.0) {
+        put(float(bisect(p_real, lo, xm, -1.0)));
+        put(float(bisect(p_real, xm, hi, 1.0)));
       } else {
         // Complex pair: start from the quadratic model of P about the
-        // extremum, (x - xm)^2 = -2 psgf / ppsgf, then take second-order
-        // steps with the complex model
-        //   psgf + (Q'/Q) dz + ((Q'/Q)' + (Q'/Q)^2) dz^2 / 2 = 0.
-        cfloat z(xm, std::sqrt(2.0f * v / ppsgf(xm, n, c, a, bh)));
+        // extremum, (x - xm)^2 = -2 psgf / (Q'/Q)', then Newton steps on P
+        // with the roots found so far divided out (P'/P = (Q'/Q) / psgf):
+        //   dz = -1 / (P'/P - sum 1/(z - r)),
+        // so that the iteration cannot return to a pair it already has.
+        double d2 = 0.0;
+        for (int q = 0; q < n; ++q) d2 -= 1.0 / ((xm - bh[q]) * (xm - bh[q]));
+        cdouble z(xm, std::sqrt(2.0 * v / d2));
+        const int known = std::min(found, n);
         bool converged = false;
-        for (int it = 0; it < 50 && !converged; ++it) {
-          const cfloat p0 = psgf_t<cfloat>(z, n, c, a, bh);
-          if (std::abs(p0) <= cb.eps) {
+        for (int it = 0; it < 60 && !converged; ++it) {
+          const cdouble p0 = psgf_d(z);
+          if (p0 == 0.0) {
             converged = true;
             break;
           }
-          const cfloat s1 = ppspf_t<cfloat>(z, n, bh);
-          const cfloat q2 = 0.5f * (ppsgf_t<cfloat>(z, n, bh) + s1 * s1);
-          const cfloat root = std::sqrt(s1 * s1 - 4.0f * q2 * p0);
-          const cfloat den = std::abs(s1 + root) >= std::abs(s1 - root) ? s1 + root : s1 - root;
-          const cfloat dz = -2.0f * p0 / den;
+          cdouble d = ppspf_d(z) / p0;
+          for (int r = 0; r < known; ++r)
+            d -= 1.0 / (z - cdouble(out[std::size_t(2 * r)], out[std::size_t(2 * r + 1)]));
+          const cdouble dz = -1.0 / d;
           z += dz;
-          converged = std::abs(dz) <= cb.cnv;
+          converged = std::abs(dz) <= 1e-3 * double(cb.cnv);
         }
-        if (!converged) {
+        // A pair far from the axis may lie beyond its interval; it must be
+        // new.
+        bool repeated = false;
+        for (int r = 0; r < known; ++r)
+          repeated = repeated ||
+                     std::abs(z - cdouble(out[std::size_t(2 * r)], out[std::size_t(2 * r + 1)])) <=
+                         double(cb.cnv);
+        if (!converged || repeated) {
           ierror = kBlkEigen;
           return;
         }
         cb.ncmplx = 1;
-        put(z);
-        put(std::conj(z));
+        put(cfloat(float(z.real()), float(z.imag())));
+        put(cfloat(float(z.real()), -float(z.imag())));
       }
     }
-    if (holds_roots(n)) {
-      const float hi = bh[n - 1] + reach;
-      const float x = bsrh(cb, bh[n - 1], hi, n, c, a, bh, psgf, 1.0f);
-      put(polish(x, bh[n - 1], hi, n, c, a, bh));
-    }
+    if (holds_roots(n))
+      put(float(bisect(p_real, double(bh[n - 1]) + double(reach), bh[n - 1], 1.0)));
   }
   if (found != n) {
     ierror = kBlkEigen;
@@ -384,6 +447,7 @@ void compb(Cblkt& cb, Value& val, int, int& ierror, const float* an, const float
   // Drop from the ascending eigenvalues the one nearest to each root of the
   // top row, taken in ascending order; the rest close up in place.
   if (ah[nb - 1] < ah[0]) std::reverse(ah, ah + nb);
+  sharpen(nb, nmp, an, bn, cn, ah);
   const RootIndex top = indxb(cb, iff / 2, cb.k - 1);
   const float* rt = b + (top.idx - 1);
   const bool rising = top.n < 2 || rt[top.n - 1] >= rt[0];

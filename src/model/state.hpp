@@ -19,6 +19,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "elliptic/blkplan.hpp"
+
 namespace qel {
 
 class DirectPressure;
@@ -210,6 +212,7 @@ struct Blks {
   Array1<NI, float> an, bn, cn; // coefficients along j
   std::array<float, 8381> wblk{}; // solver work space; keeps the roots
   Array2<NI, NI, float> yblk;   // right-hand side in, solution out
+  BlkPlan plan;                 // schedule and factors of the solve (set-up)
 };
 
 // Sizes and constants shared by the solver routines.
