@@ -33,6 +33,10 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax);
 // SLIPS = 0), which are copied unchanged. outr may be inr, outz inz.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
 
+// One Jacobi sweep of the cell pressure with the tendencies tu, tw, from
+// the coefficients and targets incmp leaves in s.spare.incmp.
+void pressure_sweep(State& s, const Field& tu, const Field& tw);
+
 // The same two routines as first written, column by column through the
 // index tables: the reference the fast ones above must match bit for bit.
 void incmp_reference(State& s, Field& tu, Field& tw, double& dmax);
