@@ -256,29 +256,54 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax) {
   CellField& pcoef = s.spare.incmp.pcoef;
   CellField& pdiv = s.spare.incmp.pdiv;
 
-  for (int j = 1; j <= NR; ++j)
-    for (int i = 1; i <= NR; ++i) {
-      const double weight = g.rc(i) * g.rho(j);
-      scr1(i, j) = s.fields.u(i, j) * weight;
-      scr2(i, j) = s.fields.w(i, j) * weight;
-    }
+  const double* rc = g.rc.data();
+  const double* mrh = g.mrh.data();
+  for (int j = 1; j <= NR; ++j) {
+    const double rho = g.rho(j);
+    const double* __restrict u = &s.fields.u(1, j);
+    const double* __restrict w = &s.fields.w(1, j);
+    double* __restrict ru = &scr1(1, j);
+    double* __restrict rw = &scr2(1, j);
+    const auto point = [&](int x) {
+      const double weight = rc[x] * rho;
+      ru[x] = u[x] * weight;
+      rw[x] = w[x] * weight;
+    };
+#pragma omp simd
+    for (int x = 0; x < kBody; ++x) point(x);
+    for (int x = kBody; x < NR; ++x) point(x);
+  }
 
   // Relaxation coefficients and divergence targets; every cell is
   // independent, so the cells are visited in storage order.
   const double rdt = 1.0 / s.par.DT;
+  const double rlx = s.par.RLX;
   double dm = 0.0;
-  for (int l = 1; l <= NC; ++l)
-    for (int k = 1; k <= NC; ++k) {
-      pcoef(k, l) = s.par.RLX /
-                    ((g.mzh(l) * g.mzh(l) + g.mrh(k) * g.mrh(k)) * 0.5 * (g.rc(k) + g.rc(k + 1)));
+  alignas(64) double size[NC];  // |divergence| of the cells of a row
+  for (int l = 1; l <= NC; ++l) {
+    const double mzh = g.mzh(l);
+    const double* __restrict u0 = &scr1(1, l);
+    const double* __restrict u1 = &scr1(1, l + 1);
+    const double* __restrict w0 = &scr2(1, l);
+    const double* __restrict w1 = &scr2(1, l + 1);
+    double* __restrict coef = &pcoef(1, l);
+    double* __restrict target = &pdiv(1, l);
+    const auto cell = [&](int k) {
+      coef[k] = rlx / ((mzh * mzh + mrh[k] * mrh[k]) * 0.5 * (rc[k] + rc[k + 1]));
       // Four times the weighted divergence of the present velocity.
-      const double div4 = ((scr2(k + 1, l + 1) + scr2(k, l + 1)) - (scr2(k, l) + scr2(k + 1, l))) * g.mzh(l) +
-                          ((scr1(k + 1, l) + scr1(k + 1, l + 1)) - (scr1(k, l) + scr1(k, l + 1))) * g.mrh(k);
-      // A NaN divergence stays in the diagnostic rather than being skipped.
-      const double a = std::fabs(0.25 * div4);
-      if (a > dm || std::isnan(a)) dm = a;
-      pdiv(k, l) = div4 * 0.0625 * rdt;
-    }
+      const double div4 = ((w1[k + 1] + w1[k]) - (w0[k] + w0[k + 1])) * mzh +
+                          ((u0[k + 1] + u1[k + 1]) - (u0[k] + u1[k])) * mrh[k];
+      size[k] = std::fabs(0.25 * div4);
+      target[k] = div4 * 0.0625 * rdt;
+    };
+#pragma omp simd
+    for (int k = 0; k < kBody; ++k) cell(k);
+    cell(NC - 2);
+    cell(NC - 1);
+    // A NaN divergence stays in the diagnostic rather than being skipped.
+    for (int k = 0; k < NC; ++k)
+      if (size[k] > dm || std::isnan(size[k])) dm = size[k];
+  }
   dmax = dm;
 
   if (s.par.PIT <= 0.0) {
