@@ -249,6 +249,16 @@ void pressure_sweep(State& s, const Field& tu, const Field& tw) {
   }
 }
 
+// The first step of a fresh run starts from a pressure of zero and needs
+// many sweeps to reach the hydrostatic and dynamic balance.
+std::int32_t sweep_count(State& s) {
+  if (s.par.TIME == 0.0) {
+    write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
+    return 1000;
+  }
+  return to_int(s.par.PIT);
+}
+
 void incmp(State& s, Field& tu, Field& tw, double& dmax) {
   const Basic& g = s.basic;
   Field& scr1 = s.spare.incmp.scr1;
@@ -309,15 +319,7 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax) {
   if (s.par.PIT <= 0.0) {
     exact_pressure(s, tu, tw);
   } else {
-    // The first step of a fresh run starts from a pressure of zero and needs
-    // many sweeps to reach the hydrostatic and dynamic balance.
-    std::int32_t sweeps;
-    if (s.par.TIME == 0.0) {
-      write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
-      sweeps = 1000;
-    } else {
-      sweeps = to_int(s.par.PIT);
-    }
+    const std::int32_t sweeps = sweep_count(s);
     for (std::int32_t n = 0; n < sweeps; ++n) pressure_sweep(s, tu, tw);
   }
 

@@ -4,7 +4,6 @@
 // which must give the same bits.
 #include <cmath>
 
-#include "model/render.hpp"
 #include "primitive/primitive.hpp"
 
 namespace qel {
@@ -80,15 +79,7 @@ void incmp_reference(State& s, Field& tu, Field& tw, double& dmax) {
   if (s.par.PIT <= 0.0) {
     exact_pressure(s, tu, tw);
   } else {
-    // The first step of a fresh run starts from a pressure of zero and needs
-    // many sweeps to reach the hydrostatic and dynamic balance.
-    std::int32_t sweeps;
-    if (s.par.TIME == 0.0) {
-      write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
-      sweeps = 1000;
-    } else {
-      sweeps = to_int(s.par.PIT);
-    }
+    const std::int32_t sweeps = sweep_count(s);
 
     for (std::int32_t n = 0; n < sweeps; ++n) {
       // Trial tendencies; rows j = 1 and 91 of drdt stay zero, as w is held

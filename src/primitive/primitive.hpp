@@ -33,6 +33,10 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax);
 // SLIPS = 0), which are copied unchanged. outr may be inr, outz inz.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
 
+// The sweeps of this step for PIT > 0: int(PIT), or 1000 with its message
+// on *s.out when TIME = 0.
+std::int32_t sweep_count(State& s);
+
 // One Jacobi sweep of the cell pressure with the tendencies tu, tw, from
 // the coefficients and targets incmp leaves in s.spare.incmp.
 void pressure_sweep(State& s, const Field& tu, const Field& tw);
