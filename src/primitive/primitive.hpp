@@ -33,6 +33,24 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax);
 // SLIPS = 0), which are copied unchanged. outr may be inr, outz inz.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
 
+// The sweeps of this step for PIT > 0: int(PIT), or 1000 with its message
+// on *s.out when TIME = 0.
+std::int32_t sweep_count(State& s);
+
+// One Jacobi sweep of the cell pressure with the tendencies tu, tw, from
+// the coefficients and targets incmp leaves in s.spare.incmp.
+void pressure_sweep(State& s, const Field& tu, const Field& tw);
+
+// The same two routines as first written, column by column through the
+// index tables: the reference the fast ones above must match bit for bit.
+void incmp_reference(State& s, Field& tu, Field& tw, double& dmax);
+void pforce_reference(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
+
+// The exact pressure of PIT <= 0 (shared by incmp and incmp_reference): p
+// solving the discrete pressure equation for the targets left in
+// s.spare.incmp.pdiv.
+void exact_pressure(State& s, const Field& tu, const Field& tw);
+
 // t += b * G, G = 1 or pi*RAY.
 void buoyant(const State& s, Field& t, const Field& b);
 // t += (b * factor) * G: the same with the force b*factor formed point by
