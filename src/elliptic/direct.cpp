@@ -118,6 +118,11 @@ SeparableSolver::SeparableSolver(const Tridiagonal& kx, const Tridiagonal& mx, c
     if (q == zero_mode_) inv_(n - 1, q) = 0.0;
   }
   if (!inv_.allFinite()) cannot_set_up(what, "a tridiagonal system of one mode is singular");
+  // Stored mode-fastest, so that the eliminations of all modes advance
+  // together along the first index, one contiguous column at a time.
+  mult_.transposeInPlace();
+  inv_.transposeInPlace();
+  upper_.transposeInPlace();
   c_.resize(n, n);
   y_.resize(n, n);
   r_.resize(n, n);
@@ -126,22 +131,33 @@ SeparableSolver::SeparableSolver(const Tridiagonal& kx, const Tridiagonal& mx, c
 
 void SeparableSolver::modes(const Eigen::Ref<const Eigen::MatrixXd>& b, Eigen::Ref<Eigen::MatrixXd> y) {
   const int n = n_;
-  c_.noalias() = b * w_.transpose();
-  for (int q = 0; q < n; ++q) {
-    double* c = c_.col(q).data();
-    if (q == zero_mode_) {
-      // Only the part of b orthogonal to the left null vector has a solution.
-      const double f = xnull_.dot(c_.col(q)) / xnull_.squaredNorm();
-      c_.col(q) -= f * xnull_;
-    }
-    const double* m = mult_.col(q).data();
-    const double* inv = inv_.col(q).data();
-    const double* up = upper_.col(q).data();
-    for (int k = 1; k < n; ++k) c[k] -= m[k] * c[k - 1];
-    c[n - 1] *= inv[n - 1];
-    for (int k = n - 2; k >= 0; --k) c[k] = (c[k] - up[k] * c[k + 1]) * inv[k];
+  // c(q, k): mode q of row k of b, modes fastest.
+  c_.noalias() = w_ * b.transpose();
+  if (zero_mode_ >= 0) {
+    // Only the part of b orthogonal to the left null vector has a solution.
+    const double f = c_.row(zero_mode_).dot(xnull_) / xnull_.squaredNorm();
+    c_.row(zero_mode_) -= f * xnull_.transpose();
   }
-  y.noalias() = c_ * v_.transpose();
+  // The tridiagonal solves of all modes, side by side along q.
+  for (int k = 1; k < n; ++k) {
+    double* __restrict c = c_.col(k).data();
+    const double* __restrict cm = c_.col(k - 1).data();
+    const double* __restrict m = mult_.col(k).data();
+    for (int q = 0; q < n; ++q) c[q] -= m[q] * cm[q];
+  }
+  {
+    double* __restrict c = c_.col(n - 1).data();
+    const double* __restrict inv = inv_.col(n - 1).data();
+    for (int q = 0; q < n; ++q) c[q] *= inv[q];
+  }
+  for (int k = n - 2; k >= 0; --k) {
+    double* __restrict c = c_.col(k).data();
+    const double* __restrict cp = c_.col(k + 1).data();
+    const double* __restrict up = upper_.col(k).data();
+    const double* __restrict inv = inv_.col(k).data();
+    for (int q = 0; q < n; ++q) c[q] = (c[q] - up[q] * cp[q]) * inv[q];
+  }
+  y.noalias() = c_.transpose() * v_.transpose();
 }
 
 void SeparableSolver::apply(const double* x, double* out) {
