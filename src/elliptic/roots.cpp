@@ -333,7 +333,7 @@ void ppadd(Cblkt& cb, int n, int& ierror, const float* a, const float* c, float*
         pairs.push_back(found);
         guess.emplace_back(xm, std::sqrt(2.0 * v / d2));
         cb.ncmplx = 1;
-        put(cfloat(float(xm), 0.0f));
+        put(cfloat(float(xm), 0.0f)); // slots kept for the pair
         put(cfloat(float(xm), 0.0f));
       }
     }
