@@ -311,13 +311,9 @@ std::vector<double> periodic_reference(const System& k, const std::vector<float>
 TEST(Blktri, PeriodicSecondIndexAsAccurateAsTheClosedOneUpToN257) {
   std::mt19937 gen(11u);
   std::uniform_real_distribution<float> mag(0.5f, 1.5f), margin(0.0f, 1.0f), rhs(-1.0f, 1.0f);
-  int checked = 0;
   for (int n : {65, 89, 100, 128, 138, 139, 140, 151, 200, 257})
     for (int c = 0; c < 4; ++c) {
       const int m = 9, mp = c & 1, sym = c >> 1;
-      // Known shortfall: with complex roots (unequal couplings) at N = 257 the capacitance
-      // solve reaches only a few per cent.
-      if (n == 257 && sym == 0) continue;
       SCOPED_TRACE(testing::Message() << "N " << n << " MP " << mp << " symmetric " << sym);
       System k{m, n, mp, 0, {}, {}, {}, {}, {}, {}};
       for (int i = 0; i < m; ++i) k.am.push_back(mag(gen)), k.cm.push_back(mag(gen));
@@ -346,7 +342,5 @@ TEST(Blktri, PeriodicSecondIndexAsAccurateAsTheClosedOneUpToN257) {
         if (np == 0) complex_roots = cb.ncmplx;
       }
       EXPECT_LE(err[0], std::max(10.0 * err[1], 1e-4)) << "closed " << err[1] << " complex " << complex_roots;
-      ++checked;
     }
-  EXPECT_EQ(checked, 38);
 }

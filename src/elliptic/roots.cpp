@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <vector>
 
 #include "elliptic/blktri.hpp"
 
@@ -306,6 +307,9 @@ void ppadd(Cblkt& cb, int n, int& ierror, const float* a, const float* c, float*
       return 0.5 * (from + to);
     };
     auto p_real = [&](double x) { return psgf_d(x).real(); };
+    // Slots (first of the two) and starting points of the complex pairs.
+    std::vector<int> pairs;
+    std::vector<cdouble> guess;
     // psgf tends to 1 far from the roots of Q.
     if (holds_roots(0)) put(float(bisect(p_real, double(bh[0]) - double(reach), bh[0], 1.0)));
     for (int j = 1; j < n; ++j) {
@@ -323,46 +327,72 @@ void ppadd(Cblkt& cb, int n, int& ierror, const float* a, const float* c, float*
         put(float(bisect(p_real, xm, hi, 1.0)));
       } else {
         // Complex pair: start from the quadratic model of P about the
-        // extremum, (x - xm)^2 = -2 psgf / (Q'/Q)', then Newton steps on P
-        // with the roots found so far divided out (P'/P = (Q'/Q) / psgf):
-        //   dz = -1 / (P'/P - sum 1/(z - r)),
-        // so that the iteration cannot return to a pair it already has.
+        // extremum, (x - xm)^2 = -2 psgf / (Q'/Q)'; refined below together.
         double d2 = 0.0;
         for (int q = 0; q < n; ++q) d2 -= 1.0 / ((xm - bh[q]) * (xm - bh[q]));
-        cdouble z(xm, std::sqrt(2.0 * v / d2));
-        const int known = std::min(found, n);
-        bool converged = false;
-        for (int it = 0; it < 60 && !converged; ++it) {
-          const cdouble p0 = psgf_d(z);
-          if (p0 == 0.0) {
-            converged = true;
-            break;
-          }
-          cdouble d = ppspf_d(z) / p0;
-          for (int r = 0; r < known; ++r)
-            d -= 1.0 / (z - cdouble(out[std::size_t(2 * r)], out[std::size_t(2 * r + 1)]));
-          const cdouble dz = -1.0 / d;
-          z += dz;
-          converged = std::abs(dz) <= 1e-3 * double(cb.cnv);
-        }
-        // A pair far from the axis may lie beyond its interval; it must be
-        // new.
-        bool repeated = false;
-        for (int r = 0; r < known; ++r)
-          repeated = repeated ||
-                     std::abs(z - cdouble(out[std::size_t(2 * r)], out[std::size_t(2 * r + 1)])) <=
-                         double(cb.cnv);
-        if (!converged || repeated) {
-          ierror = kBlkEigen;
-          return;
-        }
+        pairs.push_back(found);
+        guess.emplace_back(xm, std::sqrt(2.0 * v / d2));
         cb.ncmplx = 1;
-        put(cfloat(float(z.real()), float(z.imag())));
-        put(cfloat(float(z.real()), -float(z.imag())));
+        put(cfloat(float(xm), 0.0f)); // slots kept for the pair
+        put(cfloat(float(xm), 0.0f));
       }
     }
     if (holds_roots(n))
       put(float(bisect(p_real, double(bh[n - 1]) + double(reach), bh[n - 1], 1.0)));
+    if (!pairs.empty() && found == n) {
+      // The pairs by simultaneous Newton steps in which every other root,
+      // the real ones, the other pairs and the own conjugate, is divided
+      // out (P'/P = (Q'/Q) / psgf):
+      //   dz = -1 / (P'/P - sum over the other roots of 1/(z - r)).
+      // Dividing out the pairs still to be refined, not only those found
+      // before, keeps each iterate off the roots the others converge to; a
+      // pair refined alone can land on a root of a neighbouring interval
+      // and leave its own pair missing.
+      auto other = [&](int s) {
+        return cdouble(out[std::size_t(2 * s)], out[std::size_t(2 * s + 1)]);
+      };
+      const std::size_t np = pairs.size();
+      std::vector<char> is_pair(std::size_t(n), 0);
+      for (int s : pairs) is_pair[std::size_t(s)] = is_pair[std::size_t(s + 1)] = 1;
+      bool converged = false;
+      for (int it = 0; it < 100 && !converged; ++it) {
+        converged = true;
+        for (std::size_t q = 0; q < np; ++q) {
+          const cdouble z = guess[q];
+          const cdouble p0 = psgf_d(z);
+          if (p0 == 0.0) continue;
+          cdouble d = ppspf_d(z) / p0 - 1.0 / (z - std::conj(z));
+          for (int s = 0; s < n; ++s)
+            if (!is_pair[std::size_t(s)]) d -= 1.0 / (z - other(s));
+          for (std::size_t t = 0; t < np; ++t)
+            if (t != q) d -= 1.0 / (z - guess[t]) + 1.0 / (z - std::conj(guess[t]));
+          const cdouble dz = -1.0 / d;
+          guess[q] = z + dz;
+          if (!(std::abs(dz) <= 1e-3 * double(cb.cnv))) converged = false;
+        }
+      }
+      // Distinct from each other and from the real roots.
+      bool repeated = false;
+      for (std::size_t q = 0; q < np; ++q) {
+        const cdouble z = guess[q];
+        for (int s = 0; s < n; ++s)
+          if (!is_pair[std::size_t(s)]) repeated = repeated || std::abs(z - other(s)) <= double(cb.cnv);
+        for (std::size_t t = 0; t < q; ++t)
+          repeated = repeated || std::abs(z - guess[t]) <= double(cb.cnv);
+      }
+      if (!converged || repeated) {
+        ierror = kBlkEigen;
+        return;
+      }
+      for (std::size_t q = 0; q < np; ++q) {
+        const int s = pairs[q];
+        const float re = float(guess[q].real());
+        const float im = float(std::abs(guess[q].imag()));
+        out[std::size_t(2 * s)] = out[std::size_t(2 * s + 2)] = re;
+        out[std::size_t(2 * s + 1)] = im;
+        out[std::size_t(2 * s + 3)] = -im;
+      }
+    }
   }
   if (found != n) {
     ierror = kBlkEigen;
