@@ -339,3 +339,23 @@ TEST(Layout, NoSourceOutsideTheDriverIncludesItsHeaders) {
   }
   EXPECT_GT(files, 20);
 }
+
+// The model state is the ground floor: its headers and sources include no
+// other subsystem (a quoted include with a directory names model/ only).
+TEST(Layout, ModelIncludesOnlyModelHeaders) {
+  int files = 0;
+  for (const auto& f : fs::directory_iterator(fs::path(QEL_SOURCE_DIR) / "src" / "model")) {
+    if (!f.is_regular_file()) continue;
+    ++files;
+    std::istringstream text(slurp(f.path()));
+    for (std::string line; std::getline(text, line);) {
+      const auto at = line.find("#include \"");
+      if (at == npos) continue;
+      const std::string name = line.substr(at + 10);
+      if (name.find('/') != npos) {
+        EXPECT_EQ(name.rfind("model/", 0), 0u) << f.path() << ": " << line;
+      }
+    }
+  }
+  EXPECT_GT(files, 5);
+}

@@ -18,7 +18,7 @@
 
 #include <span>
 
-#include "elliptic/blkplan.hpp"
+#include "model/blkplan.hpp"
 #include "model/state.hpp"
 
 namespace qel {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "elliptic/blkplan.hpp"
+#include "model/blkplan.hpp"
 
 namespace qel {
 
