@@ -3,10 +3,12 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -35,6 +37,27 @@ inline std::string slurp(const std::filesystem::path& name) {
 inline void put(const std::filesystem::path& name, const std::string& bytes) {
   std::ofstream f(name, std::ios::binary | std::ios::trunc);
   f << bytes;
+}
+
+// The exit status and the two output streams of one call of a program.
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+// Every entry under a directory by its relative name: kind, mode, size and
+// content (a link's target); equal snapshots mean nothing changed.
+inline std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> m;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    struct stat st {};
+    ::lstat(e.path().c_str(), &st);
+    std::string v = std::to_string(st.st_mode) + " ";
+    if (S_ISREG(st.st_mode)) v += std::to_string(st.st_size) + " " + slurp(e.path());
+    if (S_ISLNK(st.st_mode)) v += std::filesystem::read_symlink(e.path()).string();
+    m[std::filesystem::relative(e.path(), dir).string()] = v;
+  }
+  return m;
 }
 
 }  // namespace qel::testing

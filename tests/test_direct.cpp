@@ -165,13 +165,9 @@ TEST(DirectPressure, SetUpStopsOnComplexEigenvalues) {
   const int n = 6;
   Tridiagonal k(n), m(n), skew(n);
   for (int q = 0; q < n; ++q) {
-    m.d(q) = 1.0;
-    k.d(q) = -2.0;
-    k.lo(q) = q > 0 ? 1.0 : 0.0;
-    k.up(q) = q < n - 1 ? 1.0 : 0.0;
-    skew.d(q) = -2.0;
-    skew.lo(q) = q > 0 ? -1.0 : 0.0;
-    skew.up(q) = q < n - 1 ? 1.0 : 0.0;
+    m.d(q) = 1.0, k.d(q) = skew.d(q) = -2.0;
+    k.lo(q) = q > 0 ? 1.0 : 0.0, skew.lo(q) = -k.lo(q);
+    k.up(q) = skew.up(q) = q < n - 1 ? 1.0 : 0.0;
   }
   const Eigen::VectorXd none;
   try {

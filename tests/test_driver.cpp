@@ -27,8 +27,6 @@ namespace {
 
 constexpr auto npos = std::string::npos;
 
-struct Result { int status; std::string out, err; };
-
 // The program with the given arguments, reading the answers given.
 Result run_qeln(const std::string& answers, std::vector<const char*> args = {}) {
   args.insert(args.begin(), "qeln");

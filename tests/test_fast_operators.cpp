@@ -69,6 +69,12 @@ void expect_same(const State& s0, Op op, Ref ref, Out outputs, const std::string
 
 using Fs = std::vector<Field*>;
 
+// The fast form of `op` and its _reference form on the arguments given (the
+// state being x), outputs compared; `at` names the case.
+#define EXPECT_SAME(state, op, outputs, at, ...)                \
+  expect_same(state, [](State& x) { op(x, __VA_ARGS__); },     \
+              [](State& x) { op##_reference(x, __VA_ARGS__); }, outputs, #op " " + (at))
+
 }  // namespace
 
 TEST(FastOperators, TransportMatchesTheStraightforwardFormsBitForBit) {
@@ -77,14 +83,10 @@ TEST(FastOperators, TransportMatchesTheStraightforwardFormsBitForBit) {
       const auto s = random_state(seed, axi);
       const std::string at = "seed " + std::to_string(seed) + " AXI " + std::to_string(axi);
       auto tv = [](State& x) { return Fs{&x.tends.tv[1]}; };
-      expect_same(*s, [](State& x) { advect3(x, x.tends.tv[1], x.fields.v); },
-                  [](State& x) { advect3_reference(x, x.tends.tv[1], x.fields.v); }, tv, "advect3 " + at);
-      expect_same(*s, [](State& x) { advect5(x, x.tends.tv[1], x.fields.v); },
-                  [](State& x) { advect5_reference(x, x.tends.tv[1], x.fields.v); }, tv, "advect5 " + at);
-      expect_same(*s, [](State& x) { diffuse(x, x.tends.tv[1], x.fields.v); },
-                  [](State& x) { diffuse_reference(x, x.tends.tv[1], x.fields.v); }, tv, "diffuse " + at);
-      expect_same(*s, [](State& x) { afdiff(x, x.tends.tv[1], x.fields.v); },
-                  [](State& x) { afdiff_reference(x, x.tends.tv[1], x.fields.v); }, tv, "afdiff " + at);
+      EXPECT_SAME(*s, advect3, tv, at, x.tends.tv[1], x.fields.v);
+      EXPECT_SAME(*s, advect5, tv, at, x.tends.tv[1], x.fields.v);
+      EXPECT_SAME(*s, diffuse, tv, at, x.tends.tv[1], x.fields.v);
+      EXPECT_SAME(*s, afdiff, tv, at, x.tends.tv[1], x.fields.v);
     }
   }
 }
@@ -98,11 +100,9 @@ TEST(FastOperators, VorticityOperatorsMatchTheStraightforwardFormsBitForBit) {
       for (double order : {0.0, -1.0, -3.0, -5.0}) {
         auto s1 = std::make_unique<State>(*s);
         s1->par.ORDER = order;
-        const std::string o = " ORDER " + std::to_string(order) + " " + at;
-        expect_same(*s1, [](State& x) { arakawa(x, x.tends.tzeta[1], x.foraxi.zadv); },
-                    [](State& x) { arakawa_reference(x, x.tends.tzeta[1], x.foraxi.zadv); }, tz, "arakawa" + o);
-        expect_same(*s1, [](State& x) { marat(x, x.tends.tzeta[1], x.foraxi.zadv); },
-                    [](State& x) { marat_reference(x, x.tends.tzeta[1], x.foraxi.zadv); }, tz, "marat" + o);
+        const std::string o = "ORDER " + std::to_string(order) + " " + at;
+        EXPECT_SAME(*s1, arakawa, tz, o, x.tends.tzeta[1], x.foraxi.zadv);
+        EXPECT_SAME(*s1, marat, tz, o, x.tends.tzeta[1], x.foraxi.zadv);
       }
       // Every combination of no-slip and slip walls.
       for (int walls = 0; walls < 8; ++walls) {
@@ -117,20 +117,12 @@ TEST(FastOperators, VorticityOperatorsMatchTheStraightforwardFormsBitForBit) {
                     [](State& x) { return Fs{&x.fields.zeta, &x.fields.v}; }, "boundary" + w);
       }
       auto both = [](State& x) { return Fs{&x.tends.tzeta[1], &x.tends.tv[1]}; };
-      expect_same(*s, [](State& x) { axi1(x, x.tends.tzeta[1], x.tends.tv[1]); },
-                  [](State& x) { axi1_reference(x, x.tends.tzeta[1], x.tends.tv[1]); }, both, "axi1 " + at);
-      expect_same(*s, [](State& x) { axi2(x, x.tends.tzeta[1], x.tends.tv[1]); },
-                  [](State& x) { axi2_reference(x, x.tends.tzeta[1], x.tends.tv[1]); }, both, "axi2 " + at);
-      expect_same(*s, [](State& x) { rterm(x, x.tends.tv[1], x.fields.v); },
-                  [](State& x) { rterm_reference(x, x.tends.tv[1], x.fields.v); }, both, "rterm " + at);
-      expect_same(*s, [](State& x) { torque(x, x.tends.tzeta[1], x.fields.b); },
-                  [](State& x) { torque_reference(x, x.tends.tzeta[1], x.fields.b); }, both, "torque " + at);
-      expect_same(*s, [](State& x) { coriolis(x, x.tends.tzeta[1], x.tends.tv[1]); },
-                  [](State& x) { coriolis_reference(x, x.tends.tzeta[1], x.tends.tv[1]); }, both,
-                  "coriolis " + at);
-      expect_same(*s, [](State& x) { strat(x, x.tends.tb[1]); },
-                  [](State& x) { strat_reference(x, x.tends.tb[1]); },
-                  [](State& x) { return Fs{&x.tends.tb[1]}; }, "strat " + at);
+      EXPECT_SAME(*s, axi1, both, at, x.tends.tzeta[1], x.tends.tv[1]);
+      EXPECT_SAME(*s, axi2, both, at, x.tends.tzeta[1], x.tends.tv[1]);
+      EXPECT_SAME(*s, rterm, both, at, x.tends.tv[1], x.fields.v);
+      EXPECT_SAME(*s, torque, both, at, x.tends.tzeta[1], x.fields.b);
+      EXPECT_SAME(*s, coriolis, both, at, x.tends.tzeta[1], x.tends.tv[1]);
+      EXPECT_SAME(*s, strat, [](State& x) { return Fs{&x.tends.tb[1]}; }, at, x.tends.tb[1]);
     }
   }
 }

@@ -25,7 +25,7 @@
 
 #include "driver/files.hpp"
 #include "driver/qeln.hpp"
-#include "files_testing.hpp"
+#include "tool_testing.hpp"
 #include "model/ranges.hpp"
 #include "qeltool/qeltool.hpp"
 
@@ -39,26 +39,6 @@ namespace {
 constexpr auto npos = std::string::npos;
 const std::string kQeln = QEL_BINARY_DIR "/src/qeln", kTool = QEL_BINARY_DIR "/tools/qeltool";
 
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-// Every entry of a directory and of its subdirectories: kind, mode and
-// content (a link's target); equal snapshots mean nothing changed.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> m;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    struct stat st {};
-    ::lstat(e.path().c_str(), &st);
-    std::string v = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " ";
-    if (S_ISREG(st.st_mode)) v += slurp(e.path());
-    if (S_ISLNK(st.st_mode)) v += fs::read_symlink(e.path()).string();
-    m[fs::relative(e.path(), dir).string()] = v;
-  }
-  return m;
-}
-
 // A plane 2 x 1 box, no dynamics (the time advances by DT), with changes.
 struct Exp {
   TempDir root;
@@ -71,17 +51,7 @@ struct Exp {
   std::string path() const { return dir.string(); }
   std::string file(const std::string& name) const { return (dir / name).string(); }
   // qeln in-process, the directory quoted before the answers.
-  Result run(const std::string& answers) const {
-    std::istringstream in("'" + path() + "'\n" + answers);
-    std::ostringstream out, err;
-    const int status = qel::run(in, out, err);
-    return {status, out.str(), err.str()};
-  }
-  Result tool(const Strings& args) const {
-    std::ostringstream out, err;
-    const int status = tool::qeltool(args, out, err);
-    return {status, out.str(), err.str()};
-  }
+  Result run(const std::string& answers) const { return call({}, "'" + path() + "'\n" + answers); }
 };
 
 // A dump of the experiment's fresh start at model time t, under `stamp`.
@@ -195,7 +165,8 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
     std::string message;
   } cases[] = {
       // Parameters out of range, from qel.input, from a dump, from an edit
-      // (answer 2 must not rewrite qel.input with them).
+      // (answer 2 must not rewrite qel.input with them); each range's edges
+      // are checked above.
       {"STR = 3", {}, "-1\n" + times, {}, "qel.input: STR = 3.0000000000000000 is outside its valid range: 0 < STR < 2"},
       {"STZ = -1e300", {}, "-1\n" + times, {}, "STZ = -1.0000000000000001E+300 is outside"},
       {"STZ = 2", {}, "-1\n" + times, {}, "0 < STZ < 2"},
@@ -204,8 +175,6 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
       {"PIT = 1e300", {}, "-1\n" + times, {}, "PIT = 1.0000000000000001E+300 is outside"},
       {"PIT = 0.5", {}, "-1\n" + times, {}, "not strictly between 0 and 1"},
       {"AXI = 0.5", {}, "-1\n" + times, {}, "AXI = 0, AXI = 1 or AXI >= 2"},
-      {"AXI = 1.5", {}, "-1\n" + times, {}, "AXI = 1.5000000000000000 is outside"},
-      {"AXI = -1", {}, "-1\n" + times, {}, "AXI = -1.0000000000000000 is outside"},
       {"DT = NaN", {}, "-1\n" + times, {}, "DT = NaN"},
       {"REI = Inf", {}, "-1\n" + times, {}, "REI = Infinity"},
       {"", {}, "-1\n2\n $f str=0 $end\n" + times, {}, "standard input, line 4: STR = 0.0000000000000000 is"},
@@ -251,7 +220,7 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
     Strings args = c.tool;
     for (std::string& a : args)
       if (a.starts_with('@')) a.replace(0, 1, e.path());
-    const Result r = args.empty() ? e.run(c.answers) : e.tool(args);
+    const Result r = args.empty() ? e.run(c.answers) : call(args);
     EXPECT_EQ(r.status, 2);
     std::string message = c.message;
     if (const auto at = message.find('@'); at != npos) message.replace(at, 1, e.path());
@@ -314,9 +283,8 @@ TEST(Hostile, PathsAndLinksAreFollowedAsTyped) {
   fs::copy_file(e.dir / "qel.input", e.dir / "sub/qel.input");
   put(e.dir / "qel.hist", "the history of exp\n");
   const auto outer = slurp(e.dir / "qel.hist");
-  std::istringstream in(e.path() + "/sub\n-1\n0\n0 1 1\n");
-  std::ostringstream out, err;
-  ASSERT_EQ(qel::run(in, out, err), 0) << err.str();
+  const Result sub = call({}, e.path() + "/sub\n-1\n0\n0 1 1\n");
+  ASSERT_EQ(sub.status, 0) << sub.err;
   EXPECT_EQ(slurp(e.dir / "qel.hist"), outer);
   EXPECT_TRUE(fs::exists(e.dir / "sub/qel000500.dat"));
 

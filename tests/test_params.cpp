@@ -9,7 +9,7 @@
 
 #include "driver/namelist.hpp"
 #include "driver/qeln.hpp"
-#include "files_testing.hpp"
+#include "tool_testing.hpp"
 #include "qeltool/qeltool.hpp"
 
 using namespace qel;
@@ -17,18 +17,7 @@ using namespace qel::testing;
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-Result params(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  std::vector<std::string> a = {"params"};
-  a.insert(a.end(), args.begin(), args.end());
-  const int status = tool::qeltool(a, out, err);
-  return {status, out.str(), err.str()};
-}
+Result params(const std::string& arg) { return call({"params", arg}); }
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> v;
@@ -46,7 +35,7 @@ TEST(Parameters, DocumentTableIsTheProgramsTable) {
       "-->\n";
   const std::size_t at = doc.find(marker);
   ASSERT_NE(at, std::string::npos) << "docs/parameters.md has lost its marker line";
-  const Result r = params({"--markdown"});
+  const Result r = params("--markdown");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(doc.substr(at + marker.size()), r.out)
       << "docs/parameters.md is out of date: run tools/update-parameters-doc.sh";
@@ -60,7 +49,7 @@ TEST(Parameters, TableListsTheGroupInOrderAndMarksTheUnusedMembers) {
       "BDFTURNON", "BUOYBOUND", "BACTIVE", "BSMOOTH", "BINTERFACE", "FROUDEINV", "RAY", "PRN",
       "EXTRA1", "EXTRA2", "EXTRA3", "EXTRA4"};
   const std::vector<std::string> unused = {"BDFON", "PRN", "EXTRA1", "EXTRA2", "EXTRA3", "EXTRA4"};
-  const auto rows = lines(params({"--markdown"}).out);
+  const auto rows = lines(params("--markdown").out);
   ASSERT_EQ(rows.size(), 2 + names.size());
   for (std::size_t k = 0; k < names.size(); ++k) {
     const std::string& row = rows[k + 2];
@@ -72,11 +61,11 @@ TEST(Parameters, TableListsTheGroupInOrderAndMarksTheUnusedMembers) {
     EXPECT_TRUE(row.ends_with(is_unused ? "| no |" : "| yes |"));
   }
   // One member by name, in any letter case; a name outside the group is refused.
-  const Result one = params({"swirl"});
+  const Result one = params("swirl");
   EXPECT_EQ(one.status, 0);
   EXPECT_TRUE(one.out.starts_with("SWIRL (member 17 of group F)\n")) << one.out;
   EXPECT_NE(one.out.find("Coriolis"), std::string::npos);
-  const Result bad = params({"SWIRLS"});
+  const Result bad = params("SWIRLS");
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("'SWIRLS' is not a parameter of group F"), std::string::npos) << bad.err;
 }
@@ -101,10 +90,7 @@ TEST(Parameters, HelpAndUnknownNamesPointToTheReference) {
     EXPECT_NE(what.find("docs/parameters.md and 'qeltool params'"), std::string::npos) << what;
   }
 
-  std::ostringstream tout, terr;
-  EXPECT_EQ(tool::qeltool({"run", "/nonexistent", "--until", "1", "--dump-every", "1",
-                           "--diag-every", "1", "REYNOLDS=1"},
-                          tout, terr),
-            2);
-  EXPECT_NE(terr.str().find("'qeltool params'"), std::string::npos) << terr.str();
+  const Result t = call({"run", "/nonexistent", "--until", "1", "--dump-every", "1", "--diag-every", "1", "REYNOLDS=1"});
+  EXPECT_EQ(t.status, 2);
+  EXPECT_NE(t.err.find("'qeltool params'"), std::string::npos) << t.err;
 }

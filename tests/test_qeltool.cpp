@@ -22,7 +22,7 @@
 #include "driver/files.hpp"
 #include "driver/namelist.hpp"
 #include "driver/qeln.hpp"
-#include "files_testing.hpp"
+#include "tool_testing.hpp"
 #include "grid/grid.hpp"
 #include "qeltool/qeltool.hpp"
 
@@ -32,19 +32,6 @@ using namespace qel::testing;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-// qeltool with `args`, or with `answers` qeln's dialogue answered by hand.
-Result call(const Strings& args, const std::string& answers = "") {
-  std::istringstream in(answers);
-  std::ostringstream out, err;
-  const int status = answers.empty() ? tool::qeltool(args, out, err) : run(in, out, err);
-  return {status, out.str(), err.str()};
-}
 
 void expect_all_in(const std::string& text, const Strings& parts) {
   for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part;
@@ -58,14 +45,6 @@ std::string experiment(const TempDir& root, const std::string& name = "exp") {
   fs::create_directories(root.path / name);
   fs::copy_file(QEL_SOURCE_DIR "/examples/rest/qel.input", root.path / name / "qel.input");
   return (root.path / name).string();
-}
-
-// Every file under `dir`, by its name relative to `dir`, with its contents.
-std::map<std::string, std::string> files_in(const std::string& dir) {
-  std::map<std::string, std::string> m;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    m[fs::relative(e.path(), dir).string()] = e.is_directory() ? "(dir)" : slurp(e.path());
-  return m;
 }
 
 std::unique_ptr<State> load(const std::string& name) {
@@ -191,7 +170,7 @@ TEST(Tool, BadInputsAreRefusedWithStatus2AndChangeNoFile) {
   const std::string a = crafted(d, "a", 0.0, 0.25, 1.0), b = crafted(d, "b", 0.0, 0.25, 2.0);
   const std::string c = crafted(d, "c", 0.0, 0.5, 1.0, [](State& s) { s.par.REI = 2e-3; });
   put(d.file("cut.dat"), slurp(a).substr(0, 532240));
-  const auto before = files_in(d.path.string());
+  const auto before = snapshot(d.path.string());
   const Strings t = {"--until", "1", "--dump-every", "0.5", "--diag-every", "0.2"};
   const std::vector<std::pair<Strings, std::string>> cases = {
       {{"init", dir, "5", "hurricane"}, "unknown recipe 'hurricane'"},
@@ -214,7 +193,7 @@ TEST(Tool, BadInputsAreRefusedWithStatus2AndChangeNoFile) {
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
   // No file changed, none added (no partial output, no temporary left).
-  EXPECT_EQ(files_in(d.path.string()), before);
+  EXPECT_EQ(snapshot(d.path.string()), before);
 }
 
 TEST(NcAndInfo, DumpsOfBothCoresComeBackBitForBitWithCfAttributes) {
@@ -316,7 +295,7 @@ TEST(Run, SameOutputAndFilesAsTheDialogueAnsweredByHand) {
     // The summaries of the two runs differ only in their wall times.
     for (Result* x : {&t, &h}) x->err = std::regex_replace(x->err, std::regex(" in .* written"), "");
     EXPECT_EQ(std::tie(t.status, t.out, t.err), std::tie(h.status, h.out, h.err));
-    EXPECT_EQ(files_in(a), files_in(b));
+    EXPECT_EQ(snapshot(a), snapshot(b));
   };
   // A restart with changes for this run only: qel.input untouched.
   same({"run", a, "--restart", "000", "DT=0.25", "froudeinv=-3", "--until", "2", "--dump-every",
