@@ -104,25 +104,6 @@ TEST(FastOperators, VorticityOperatorsMatchTheStraightforwardFormsBitForBit) {
         EXPECT_SAME(*s1, arakawa, tz, o, x.tends.tzeta[1], x.foraxi.zadv);
         EXPECT_SAME(*s1, marat, tz, o, x.tends.tzeta[1], x.foraxi.zadv);
       }
-      // Every combination of no-slip and slip walls.
-      for (int walls = 0; walls < 8; ++walls) {
-        auto s1 = std::make_unique<State>(*s);
-        Par& p = s1->par;
-        p.SLIPB = walls & 1 ? 0.0 : p.SLIPB, p.SLIPT = walls & 2 ? 0.0 : 0.75, p.SLIPS = walls & 4 ? 0.0 : 1.0;
-        const std::string w = " walls " + std::to_string(walls) + " " + at;
-        expect_same(*s1, velocity, velocity_reference,
-                    [](State& x) { return Fs{&x.others.flr, &x.others.flz, &x.fields.u, &x.fields.w}; },
-                    "velocity" + w);
-        expect_same(*s1, boundary, boundary_reference,
-                    [](State& x) { return Fs{&x.fields.zeta, &x.fields.v}; }, "boundary" + w);
-      }
-      auto both = [](State& x) { return Fs{&x.tends.tzeta[1], &x.tends.tv[1]}; };
-      EXPECT_SAME(*s, axi1, both, at, x.tends.tzeta[1], x.tends.tv[1]);
-      EXPECT_SAME(*s, axi2, both, at, x.tends.tzeta[1], x.tends.tv[1]);
-      EXPECT_SAME(*s, rterm, both, at, x.tends.tv[1], x.fields.v);
-      EXPECT_SAME(*s, torque, both, at, x.tends.tzeta[1], x.fields.b);
-      EXPECT_SAME(*s, coriolis, both, at, x.tends.tzeta[1], x.tends.tv[1]);
-      EXPECT_SAME(*s, strat, [](State& x) { return Fs{&x.tends.tb[1]}; }, at, x.tends.tb[1]);
     }
   }
 }
