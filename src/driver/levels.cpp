@@ -112,7 +112,7 @@ std::string read_levels(State& s, StepCarry& c, const std::string& dump, const s
            std::to_string(NR);
   if (core_of(head[0]) != core_of(s.par.USEPRIM))
     return name + " holds the tendencies of the " +
-           (core_of(head[0]) > 0 ? "primitive" : core_of(head[0]) == 0 ? "vorticity" : "no") +
+           (core_of(head[0]) > 0 ? "primitive" : "vorticity") +
            " core, and this run uses another (USEPRIM was changed)";
   if (words[3] > 2) return name + " is damaged (it names " + std::to_string(words[3]) + " levels)";
   c.kold = 2;

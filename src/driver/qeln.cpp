@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -78,21 +79,40 @@ struct Run {
   bool dumped_last = false;  // the last step wrote (or kept) its dump
 };
 
-// The directory as typed, trailing blanks dropped; it must exist, the
-// program creates none.
-std::string experiment_directory(std::string name) {
-  while (!name.empty() && name.back() == ' ') name.pop_back();
+// The directory exactly as typed (a quoted name keeps its blanks); it must
+// exist, the program creates none.
+std::string experiment_directory(const std::string& name) {
   if (name.empty()) throw Stop(2, "no directory was named: the experiment directory is needed");
   if (name.find('\0') != std::string::npos)
     throw Stop(2, "the directory name '" + name + "' holds a NUL character and cannot be used");
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0) {
-    if (errno == ENOENT)
-      throw Stop(2, "directory '" + name + "' does not exist (the program creates none)");
-    throw Stop(2, "cannot use directory '" + name + "': " + std::strerror(errno));
+    if (errno != ENOENT) throw Stop(2, "cannot use directory '" + name + "': " + std::strerror(errno));
+    std::string trimmed = name;
+    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+    throw Stop(2, "directory '" + name + "' does not exist (the program creates none)" +
+                      (trimmed != name && !trimmed.empty() && ::stat(trimmed.c_str(), &st) == 0
+                           ? "; the name ends in a blank, and '" + trimmed +
+                                 "' is another directory"
+                           : ""));
   }
   if (!S_ISDIR(st.st_mode)) throw Stop(2, "'" + name + "' is not a directory");
   return name;
+}
+
+// Temporary files of atomic writes (a dump, its companion, qel.input or
+// qel.hist followed by a dot and six characters) that a run killed outright
+// left behind. Only the run holding the directory's lock removes them, and
+// only these.
+void remove_stale_temporaries(const std::string& dir, std::ostream& err) {
+  const std::regex pattern(R"(qel(-?[0-9]+\.(dat|lev)|\.input|\.hist)\.[A-Za-z0-9]{6})");
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string n = e.path().filename().string();
+    if (!std::regex_match(n, pattern) || !e.is_regular_file(ec)) continue;
+    if (std::filesystem::remove(e.path(), ec))
+      err << "qeln: removed " << n << ", a temporary file left by an interrupted write\n";
+  }
 }
 
 // The files of an earlier run in dir that a fresh start would replace or
@@ -137,6 +157,7 @@ void start_dialogue(Run& run) {
   run.out.flush();
   run.s.dirnam = experiment_directory(read_path(run.con, "the experiment directory"));
   run.lock.take(run.s.dirnam, run.err, "qeln");
+  remove_stale_temporaries(run.s.dirnam, run.err);
   write_record(run.out, Record() << "enter restart timestamp");
   write_record(run.out, Record() << "or enter -1 to start fresh");
   run.out.flush();
@@ -205,7 +226,6 @@ void restart(Run& run) {
   State& s = run.s;
   const std::string name = dump_name(s.dirnam, run.istamp);
   read_dump(s, name);
-  if (const auto bad = par_out_of_range(s.par)) throw Stop(2, "restart file " + name + ": " + *bad);
   note_dump(name, false);
   report_input_differences(s, run.err);
   // A run branched into a new directory has no history yet: it gets one
@@ -214,6 +234,10 @@ void restart(Run& run) {
   run.new_history = ::lstat(history_name(s.dirnam).c_str(), &st) != 0 && errno == ENOENT;
   if (!run.new_history) run.hist.open_existing(history_name(s.dirnam));
   change(s, 0, run.con, run.out);
+  // Checked after the dialogue, so that a dump of an earlier version holding
+  // a value now out of range can be brought into range by an edit.
+  if (const auto bad = par_out_of_range(s.par))
+    throw Stop(2, "restart file " + name + ": " + *bad + " (change it in the dialogue to go on)");
   maketrans(s);
   run.header = s.par;
   // The older time levels, when the dump's companion matches it and the
@@ -237,6 +261,33 @@ void warn_unstable_diffusion(const Par& par, std::ostream& err) {
            "noise (0.12 is safe)\n";
 }
 
+// A run that cannot finish is refused before anything is written; one whose
+// cost is extreme is announced. Without dynamics every step is DT; with
+// them no step exceeds DTMAX, so (tstop - TIME)/DTMAX is the fewest steps.
+void check_run_length(const Par& par, double tstop, std::ostream& err) {
+  const double span = tstop - par.TIME;
+  if (!(span > 0.0)) return;
+  if (par.USEPRIM < 0.0) {
+    if (par.DT > 0.0 && span / par.DT > 1e15)
+      throw Stop(2, "the run from TIME = " + real_text(par.TIME) + " to tstop = " +
+                        real_text(tstop) + " would take " + real_text(span / par.DT) +
+                        " steps of DT = " + real_text(par.DT) +
+                        ", more than 1e15: it cannot finish; choose a larger DT or an earlier "
+                        "tstop");
+    return;
+  }
+  if (par.DTMAX > 0.0 && span / par.DTMAX > 1e9)
+    err << "qeln: warning: this run needs at least " << real_text(span / par.DTMAX)
+        << " steps (from TIME = " << real_text(par.TIME) << " to tstop = " << real_text(tstop)
+        << " with steps of at most DTMAX = " << real_text(par.DTMAX)
+        << "): it may never finish\n";
+  const bool sweeps = par.PIT > 0.0;
+  const double per_step = par.USEPRIM > 0.0 ? std::trunc(par.PIT) : 2.0 * std::trunc(par.PIT);
+  if (sweeps && per_step > 1e6)
+    err << "qeln: warning: PIT = " << real_text(par.PIT) << " makes " << real_text(per_step)
+        << " relaxation sweeps every step: each step may take hours (PIT <= 0 solves exactly)\n";
+}
+
 // Set-up common to both starts: viscosity, the run's end time and
 // intervals, cell viscosity, solver set-up, counters.
 void common_setup(Run& run) {
@@ -253,6 +304,7 @@ void common_setup(Run& run) {
   if (!std::isfinite(run.tstop))
     throw Stop(2, "the stop time tstop = " + real_text(run.tstop) +
                       " must be finite (a model time to stop at)");
+  check_run_length(par, run.tstop, run.err);
 
   // A fresh start replaces the history, and a restart mends a line cut short,
   // only now that the run goes ahead, so that abandoning the dialogue leaves
@@ -323,12 +375,15 @@ void write_dump_now(Run& run) {
   }
   write_record(run.out, Record() << "will write dump file " << name);
   write_dump(s, name);
-  // What the next step needs besides the dump: the two older tendency
-  // levels, the last two steps, and the time since the last diagnostic line
-  // as it stands after this step's line.
-  const StepCarry carry{run.kold, run.kolder, std::min(run.nstep + run.prior, 2),
-                        run.tacc > run.tdiag ? 0.0 : run.tacc, s.others.dtold1, s.others.dtold2};
-  write_levels(s, carry, name, levels_name(s.dirnam, stamp));
+  // What the next step of a core needs besides the dump: the two older
+  // tendency levels, the last two steps, and the time since the last
+  // diagnostic line as it stands after this step's line.
+  if (s.par.USEPRIM >= 0.0) {
+    const StepCarry carry{run.kold, run.kolder, std::min(run.nstep + run.prior, 2),
+                          run.tacc > run.tdiag ? 0.0 : run.tacc, s.others.dtold1,
+                          s.others.dtold2};
+    write_levels(s, carry, name, levels_name(s.dirnam, stamp));
+  }
   ++run.dumps;
   note_dump(name, true);
 }
