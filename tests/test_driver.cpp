@@ -112,17 +112,6 @@ TEST(FreshStart, FieldsFollowTheStepTheRaisedCosineAndTheViscousLid) {
   auto s = std::make_unique<State>();
   read_dump(*s, e.path() + "/qel000500.dat");
   const Fields& f = s->fields;
-  // Grid: x(k) = L g(s_k; a), g(s; a) = (s^3 (2 - a) + a s)/(s^2 + 1), with
-  // s_k = k h - h formed in single precision from h = 1/90 in single.
-  const auto coordinate = [](int k, double length, double a) {
-    const float h = 1.0f / 90.0f, sk = float(k) * h - h;
-    const double x = sk;
-    return length * (x * x * x * (2.0 - a) + a * x) / (x * x + 1.0);
-  };
-  for (int k = 1; k <= NR; ++k) {
-    EXPECT_NEAR(s->basic.r(k), coordinate(k, 1.5, 0.7), 1e-15) << k;
-    EXPECT_NEAR(s->basic.z(k), coordinate(k, 2.0, 0.6), 1e-15) << k;
-  }
   // b = 1/(1 + exp(BSMOOTH (BINTERFACE - z))), light below, heavy above;
   // bdf = 0.25 (1 + cos(pi rho))/BDFRZ inside the ellipse rho < 1,
   // rho^2 = (r/BDFRX)^2 + ((z - BDFZ)/BDFRZ)^2, pi in single precision;
