@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "elliptic/blktri.hpp"
+#include "oracles/oracles.hpp"
 
 using namespace qel;
 
@@ -95,7 +96,7 @@ TEST(Blktri, ArgumentChecksAndSizes) {
   Cblkt cb{13, 11, 0.0f, 0.0f, 0, 0, 12};
   auto run = [&](const System& s, int np, int n, int m, int idimy, std::size_t words = 200) {
     const std::span<float> work = std::span(w).first(words);
-    return blktri_reference(cb, v, 0, np, n, s.an, s.bn, s.cn, 1, m, s.am, s.bm, s.cm, idimy, y, work);
+    return blktri_oracle(cb, v, 0, np, n, s.an, s.bn, s.cn, 1, m, s.am, s.bm, s.cm, idimy, y, work);
   };
   // M <= 4 (checked first), N <= 2, IDIMY < M, W one word short of W(1) = 54 (below), and
   // AN, BN, CN holding only 5.
@@ -202,7 +203,7 @@ TEST(Blktri, SideBySideSolveGivesThePlainRoutinesBits) {
       Value v;
       BlkPlan plan;
       const int e_fast = blktri(cb_fast, v, 0, np, n, k.an, k.bn, k.cn, mp, m, k.am, k.bm, k.cm, idimy, y, w_fast, plan);
-      const int e_ref = blktri_reference(cb_ref, v, 0, np, n, k.an, k.bn, k.cn, mp, m, k.am, k.bm, k.cm, idimy, y, w_ref);
+      const int e_ref = blktri_oracle(cb_ref, v, 0, np, n, k.an, k.bn, k.cn, mp, m, k.am, k.bm, k.cm, idimy, y, w_ref);
       ASSERT_EQ(e_fast, e_ref);
       if (e_ref != 0) continue; // a periodic J may have roots the set-up cannot find
       ASSERT_EQ(std::memcmp(w_fast.data(), w_ref.data(), words * sizeof(float)), 0);
@@ -212,7 +213,7 @@ TEST(Blktri, SideBySideSolveGivesThePlainRoutinesBits) {
         for (float& q : y) q = rhs(gen);
         std::vector<float> y_fast = y, y_ref = y;
         EXPECT_EQ(blktri(cb_fast, v, 1, np, n, k.an, k.bn, k.cn, mp, ms, k.am, k.bm, k.cm, idimy, y_fast, w_fast, plan), 0);
-        EXPECT_EQ(blktri_reference(cb_ref, v, 1, np, n, k.an, k.bn, k.cn, mp, ms, k.am, k.bm, k.cm, idimy, y_ref, w_ref), 0);
+        EXPECT_EQ(blktri_oracle(cb_ref, v, 1, np, n, k.an, k.bn, k.cn, mp, ms, k.am, k.bm, k.cm, idimy, y_ref, w_ref), 0);
         EXPECT_EQ(std::memcmp(y_fast.data(), y_ref.data(), y.size() * sizeof(float)), 0) << "solve " << solve;
       }
     }
