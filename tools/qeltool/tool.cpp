@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/console.hpp"
+#include "driver/files.hpp"
 #include "model/version.hpp"
 #include "qeltool/qeltool.hpp"
 
@@ -182,6 +183,18 @@ std::vector<DumpField> dump_fields(const Fields& f, bool primitive) {
     v.push_back({"zeta", "azimuthal vorticity", f.zeta.data(), false});
   }
   return v;
+}
+
+void read_dump_file(State& s, const std::string& name) {
+  try {
+    read_dump(s, name);
+  } catch (const Stop& e) {
+    // The reader is the model's restart; here the file is simply a dump.
+    std::string m = e.what();
+    for (std::size_t at; (at = m.find("restart file ")) != std::string::npos;)
+      m.replace(at, 13, "dump ");
+    throw Stop(e.status, m);
+  }
 }
 
 int qeltool(const Args& args, std::ostream& out, std::ostream& err) {
