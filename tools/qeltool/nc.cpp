@@ -125,7 +125,7 @@ class NcFile {
     check(nc_def_var(id_, name, NC_DOUBLE, int(dims.size()), dims.data(), &v),
           std::string("variable ") + name);
     if (dims.size() > 1)
-      check(nc_def_var_deflate(id_, v, 1, 1, 4), std::string("compress ") + name);
+      check(nc_def_var_deflate(id_, v, 1, 1, 1), std::string("compress ") + name);
     // One chunk per time level, so that each write compresses its own level
     // only and the time taken grows in proportion to the number of dumps.
     if (dims.size() == 3) {

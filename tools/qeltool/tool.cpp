@@ -193,6 +193,7 @@ void read_dump_file(State& s, const std::string& name) {
     std::string m = e.what();
     for (std::size_t at; (at = m.find("restart file ")) != std::string::npos;)
       m.replace(at, 13, "dump ");
+    if (m.starts_with("dump " + name + " is not a dump")) m.erase(0, 5);
     throw Stop(e.status, m);
   }
 }
