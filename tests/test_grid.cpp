@@ -8,19 +8,20 @@
 
 using namespace qel;
 
-// A grid of width 2 and height 3 with the same stretching along r and z.
-static std::unique_ptr<State> grid(double stretching, double axi) {
+// A grid of width 2 and height 3 with stretchings str along r, stz along z.
+static std::unique_ptr<State> grid(double str, double stz, double axi) {
   auto s = std::make_unique<State>();
   s->par.RWID = 2.0;
   s->par.HITE = 3.0;
-  s->par.STR = s->par.STZ = stretching;
+  s->par.STR = str;
+  s->par.STZ = stz;
   s->par.AXI = axi;
   maketrans(*s);
   return s;
 }
 
 TEST(Grid, UniformPlaneGridHasEqualSpacingEqualFactorsAndUnitRadiusFactors) {
-  auto s = grid(1.0, 0.0);
+  auto s = grid(1.0, 1.0, 0.0);
   const Basic& g = s->basic;
   // s_k is formed in single precision (relative rounding 6e-8), so the
   // coordinates lie within 3e-7 of HITE (k-1)/90; a spacing of 1/90 carries
@@ -37,14 +38,16 @@ TEST(Grid, UniformPlaneGridHasEqualSpacingEqualFactorsAndUnitRadiusFactors) {
 }
 
 TEST(Grid, StretchedGridIsMonotoneWithPredictedEndSpacingsAndAxisymmetricRadii) {
-  const double a = 0.3, h = 1.0 / 90.0;
-  auto s = grid(a, 1.0);
+  const double a = 0.3, b = 1.6, h = 1.0 / 90.0;
+  auto s = grid(a, b, 1.0);
   const Basic& g = s->basic;
   for (int k = 2; k <= NR; ++k) EXPECT_TRUE(g.z(k) > g.z(k - 1) && g.r(k) > g.r(k - 1)) << k;
   // dg/ds = a at s = 0 and 2 - a at s = 1; the next term of the end spacing,
-  // h g''/(2 g'), is 6e-4 at the bottom and 2.3e-3 at the top: allow twice that.
-  EXPECT_NEAR((g.z(2) - g.z(1)) / (3.0 * a * h), 1.0, 1.2e-3);
-  EXPECT_NEAR((g.z(NR) - g.z(NC)) / (3.0 * (2.0 - a) * h), 1.0, 4.6e-3);
+  // (2 - 2a) h^2/a at the axis and h g''/(2 g') at the wall, is 6e-4 and
+  // 2.3e-3 for a = 0.3, 1e-4 at the bottom for b = 1.6: allow twice that.
+  EXPECT_NEAR((g.r(2) - g.r(1)) / (2.0 * a * h), 1.0, 1.2e-3);
+  EXPECT_NEAR((g.r(NR) - g.r(NC)) / (2.0 * (2.0 - a) * h), 1.0, 4.6e-3);
+  EXPECT_NEAR((g.z(2) - g.z(1)) / (3.0 * b * h), 1.0, 2e-4);
   // One-sided factors at the ends, centred ones inside; the radius factor is
   // the mean of the neighbours, half the first spacing on the axis.
   EXPECT_EQ((std::array{g.mz(1), g.mz(NR), g.mr(45), g.mrh(1), g.rc(1), g.rh(1), g.rc(50), g.rc(NR), g.rh(NC)}),
@@ -54,7 +57,7 @@ TEST(Grid, StretchedGridIsMonotoneWithPredictedEndSpacingsAndAxisymmetricRadii) 
 }
 
 TEST(Averaging, LinearFieldsAreReproducedAndEdgesTakeThePresentSide) {
-  auto s = grid(0.5, 1.0);
+  auto s = grid(0.5, 1.5, 1.0);
   const Bnds& t = s->bnds;
   EXPECT_EQ((std::array{t.ip(1), t.im(1), t.ip(40), t.im(40), t.jp(91), t.jm(91)}), (std::array{1, 1, 40, 39, 90, 90}));
   // Point values linear in i and j average to their cell-centre values;

@@ -15,7 +15,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
-qeltool="$1"
+qeltool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 mode="${2:-check}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -67,12 +67,15 @@ exact() {
   else awk -v p="$pit" 'BEGIN { exit !(p < 0) }'; fi
 }
 
+cd "$work"
 digests="$work/digests.sha256"
 : >"$digests"
 mkdir -p "$work/tolerance"
 for c in "${cases[@]}"; do
   read -r name kind until dump diag overrides <<<"$c"
-  dir="$work/$name"
+  # A relative directory, so that the console text names the same dumps in
+  # every run of the matrix.
+  dir="$name"
   mkdir -p "$dir"
   case $kind in
     v|p)
@@ -102,8 +105,8 @@ for c in "${cases[@]}"; do
     cat "$dir/stderr.txt" >&2
     exit 2
   fi
-  core=$(awk '/USEPRIM *=/ { sub(/.*USEPRIM *= */, ""); print ($1 + 0 > 0) ? 1 : 0; exit }' "$dir/qel.input")
-  pit=$(awk '/PIT *=/ { sub(/.*PIT *= */, ""); sub(/,.*/, ""); print; exit }' "$dir/qel.input")
+  core=$(awk '/&F/ { f = 1 } f && /USEPRIM *=/ { sub(/.*USEPRIM *= */, ""); print ($1 + 0 > 0) ? 1 : 0; exit }' "$dir/qel.input")
+  pit=$(awk '/&F/ { f = 1 } f && /[ ,]PIT *=/ { sub(/.*PIT *= */, ""); sub(/,.*/, ""); print; exit }' "$dir/qel.input")
   for kv in "$@"; do
     case $kv in USEPRIM=*) core=$(awk -v u="${kv#*=}" 'BEGIN { print (u > 0) ? 1 : 0 }') ;; PIT=*) pit=${kv#*=} ;; esac
   done
