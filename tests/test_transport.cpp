@@ -145,7 +145,7 @@ TEST(Diffusion, ConvergesAtSecondOrderInBothGeometries) {
     const Basic& g = s->basic;
     fill(*f, [&](int i, int j) { return std::sin(3 * g.r(i)) * std::cos(2 * g.z(j)); });
     t->fill(0.5);  // the tendency is added to
-    s->spare.diffuse.dsum.fill(1.0);  // whatever the scratch holds
+    s->spare.diffuse.fovr.fill(1.0);  // whatever the scratch holds
     (axi ? afdiff : diffuse)(*s, *t, *f);
     // afdiff leaves the axis row to the caller.
     for (int j = 1; axi && j <= NR; ++j) EXPECT_EQ((*t)(1, j), 0.5) << j;

@@ -240,7 +240,7 @@ struct Value {
 struct Spare {
   struct {
     CellField flxr, flxz; // cell fluxes
-    Field fovr, dsum;     // afdiff only
+    Field fovr;           // afdiff only
     Array1<NC> rh3;
     Array1<NR> rc3;
   } diffuse;
