@@ -1,7 +1,6 @@
 // The pressure iteration of the primitive core on the 91 x 91 grid: one
 // sweep, the whole correction with 1 and 21 sweeps (their difference over
-// 20 is the cost of a sweep inside incmp), the pressure force, and the
-// column-by-column reference routines beside them.
+// 20 is the cost of a sweep inside incmp) and the pressure force.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -56,9 +55,7 @@ void correction(benchmark::State& bs) {
 }
 
 void BM_incmp(benchmark::State& bs) { correction<incmp>(bs); }
-void BM_incmp_reference(benchmark::State& bs) { correction<incmp_reference>(bs); }
 BENCHMARK(BM_incmp)->ArgNames({"PIT", "AXI"})->ArgsProduct({{1, 21}, {1}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_incmp_reference)->ArgNames({"PIT", "AXI"})->ArgsProduct({{1, 21}, {1}})->Unit(benchmark::kMicrosecond);
 
 void BM_pressure_sweep(benchmark::State& bs) {
   auto s = pressure_state(double(bs.range(0)));
@@ -78,8 +75,6 @@ void force(benchmark::State& bs) {
   }
 }
 void BM_pforce(benchmark::State& bs) { force<pforce>(bs); }
-void BM_pforce_reference(benchmark::State& bs) { force<pforce_reference>(bs); }
 BENCHMARK(BM_pforce)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_pforce_reference)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -37,6 +37,13 @@ inline Params unit_box(bool primitive, Params p = {}) {
   return p;
 }
 
+// The unit box widened to 1.5 and stretched differently along r and z, so
+// that no radius equals the height of the same index.
+inline Params stretched_box(bool primitive, Params p = {}) {
+  p.insert({{"RWID", "1.5"}, {"STR", "0.8"}, {"STZ", "1.2"}});
+  return unit_box(primitive, p);
+}
+
 struct RunResult { int status; std::string out, err; };
 
 class Experiment {

@@ -36,10 +36,8 @@ double interior_max(const Field& a, const Field* b = nullptr) {
 // the stretched grid, e.g. the west coefficient 2/((r+ - r-)(r - r-)) +
 // AXI/(r (r+ - r-)), with the walls given: the sparse LU solution, refined
 // once in double precision, is the reference. The direct solve must agree
-// to 1e-12 of max |psi|; poiblk, in single precision, to 2 u kappa |psi|
-// (kappa <= 2 max|BM + BN| HITE^2/8, as for the direct solver's tests).
-// Neither solve may allocate.
-TEST(DirectStream, MatchesASparseSolveAndPoiblkToItsPrecision) {
+// to 1e-12 of max |psi| without allocating.
+TEST(DirectStream, MatchesASparseSolve) {
   for (const double axi : {0.0, 1.0}) {
     SCOPED_TRACE(testing::Message() << "AXI " << axi);
     auto s = grid(0.5, 0.7, axi);
@@ -92,16 +90,6 @@ TEST(DirectStream, MatchesASparseSolveAndPoiblkToItsPrecision) {
       ASSERT_TRUE(exact(k, 1) == psi(k, 1) && exact(1, k) == psi(1, k) && exact(NR, k) == psi(NR, k) &&
                   exact(k, NR) == psi(k, NR));
 
-    prepare(*s);
-    ASSERT_EQ(poisson_setup(*s), 0);
-    double bmn = 0;
-    for (int q = 1; q <= NI; ++q) bmn = std::max(bmn, -double(s->blks.bm(q))), bmn = std::max(bmn, -double(s->blks.bn(q)));
-    Field single = psi;
-    poiblk(*s, zeta, single, r, s->basic.rho);
-    const double u = 5.9604644775390625e-8;
-    const double kappa = 2.0 * (2.0 * bmn) * 1.0 / 8.0;
-    EXPECT_LE(interior_max(single, &exact), 2.0 * u * kappa * scale);
-    EXPECT_GT(interior_max(single, &exact), 1e-3 * u * scale);  // not the same solver
   }
 }
 

@@ -1,4 +1,4 @@
-// The operators arranged for speed against their straightforward forms:
+// The operators arranged for speed against their plain-loop oracles:
 // random fields on random grids, every geometry and option, the outputs
 // compared bit for bit.
 #include <gtest/gtest.h>
@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "grid/grid.hpp"
-#include "transport/reference.hpp"
+#include "oracles/oracles.hpp"
 #include "transport/transport.hpp"
-#include "vorticity/reference.hpp"
 #include "vorticity/vorticity.hpp"
 
 using namespace qel;
@@ -69,11 +68,11 @@ void expect_same(const State& s0, Op op, Ref ref, Out outputs, const std::string
 
 using Fs = std::vector<Field*>;
 
-// The fast form of `op` and its _reference form on the arguments given (the
+// The fast form of `op` and its _oracle form on the arguments given (the
 // state being x), outputs compared; `at` names the case.
 #define EXPECT_SAME(state, op, outputs, at, ...)                \
   expect_same(state, [](State& x) { op(x, __VA_ARGS__); },     \
-              [](State& x) { op##_reference(x, __VA_ARGS__); }, outputs, #op " " + (at))
+              [](State& x) { op##_oracle(x, __VA_ARGS__); }, outputs, #op " " + (at))
 
 }  // namespace
 
@@ -91,7 +90,7 @@ TEST(FastOperators, TransportMatchesTheStraightforwardFormsBitForBit) {
   }
 }
 
-TEST(FastOperators, VorticityOperatorsMatchTheStraightforwardFormsBitForBit) {
+TEST(FastOperators, VorticityOperatorsMatchTheirOraclesBitForBit) {
   for (unsigned seed = 1; seed <= 6; ++seed) {
     for (double axi : {0.0, 1.0, 2.0}) {
       const auto s = random_state(seed, axi);

@@ -168,22 +168,13 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
       // (answer 2 must not rewrite qel.input with them); each range's edges
       // are checked above.
       {"STR = 3", {}, "-1\n" + times, {}, "qel.input: STR = 3.0000000000000000 is outside its valid range: 0 < STR < 2"},
-      {"STZ = -1e300", {}, "-1\n" + times, {}, "STZ = -1.0000000000000001E+300 is outside"},
-      {"STZ = 2", {}, "-1\n" + times, {}, "0 < STZ < 2"},
-      {"HITE = -1", {}, "-1\n" + times, {}, "HITE = -1.0000000000000000 is outside its valid range: 0 < HITE"},
-      {"RWID = NaN", {}, "-1\n" + times, {}, "RWID = NaN"},
-      {"PIT = 1e300", {}, "-1\n" + times, {}, "PIT = 1.0000000000000001E+300 is outside"},
       {"PIT = 0.5", {}, "-1\n" + times, {}, "not strictly between 0 and 1"},
       {"AXI = 0.5", {}, "-1\n" + times, {}, "AXI = 0, AXI = 1 or AXI >= 2"},
       {"DT = NaN", {}, "-1\n" + times, {}, "DT = NaN"},
-      {"REI = Inf", {}, "-1\n" + times, {}, "REI = Infinity"},
       {"", {}, "-1\n2\n $f str=0 $end\n" + times, {}, "standard input, line 4: STR = 0.0000000000000000 is"},
       {"", [](const Exp& e) { make_dump(e, NAN, 0); }, "0\n" + times, {}, "qel000000.dat: TIME = NaN"},
-      {"", [](const Exp& e) { make_dump(e, HUGE_VAL, 0); }, "0\n" + times, {}, "TIME = Infinity"},
-      {"", [](const Exp& e) { make_dump(e, -4.96, 0); }, "0\n" + times, {}, "TIME = -4.9600000000000000 is"},
       // A stop time that is no time.
       {"", {}, "-1\n0\nInf 1 1\n", {}, "the stop time tstop = Infinity must be finite"},
-      {"", {}, "-1\n0\nNaN 1 1\n", {}, "the stop time tstop = NaN must be finite"},
       // Files that are not regular files: refused without blocking.
       {"", [](const Exp& e) { fs::remove(e.dir / "qel.input"); fs::create_directory(e.dir / "qel.input"); },
        "-1\n" + times, {}, "qel.input is a directory, not a file"},
@@ -191,18 +182,12 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
        "-1\n" + times, {}, "qel.input is not a regular file"},
       {"", [](const Exp& e) { ::mkfifo(e.file("qel000000.dat").c_str(), 0600); }, "0\n" + times, {},
        "restart file " + std::string("@/qel000000.dat is not a regular file")},
-      {"", [](const Exp& e) { make_dump(e, 0, 0); ::mkfifo(e.file("qel.hist").c_str(), 0600); }, "0\n" + times, {},
-       "history file @/qel.hist is not a regular file"},
-      {"", [](const Exp& e) { ::mkfifo(e.file("fifo").c_str(), 0600); }, "", {"info", "@/fifo"}, "not a regular file"},
-      {"", [](const Exp& e) { ::mkfifo(e.file("fifo").c_str(), 0600); }, "", {"hist", "@/fifo"}, "not a regular file"},
       {"", [](const Exp& e) { ::mkfifo(e.file("fifo").c_str(), 0600); }, "", {"nc", "@/x.nc", "@/fifo"},
        "not a regular file"},
       // A line without end, longer than any answer.
       {"", {}, std::string(std::size_t(3) << 20, ' '), {}, "line 2: longer than 1048576 characters"},
       // A 64-bit stamp is read whole (no such dump here).
       {"", {}, big + "\n" + times, {}, "cannot open restart file @/qel" + big + ".dat"},
-      {"", {}, "", {"run", "@", "--restart", big, "--until", "1", "--dump-every", "1", "--diag-every", "1"},
-       "cannot open restart file @/qel" + big + ".dat"},
       // qeltool refuses the same values before anything is written.
       {"", {}, "", {"run", "@", "STR=2.5", "--until", "1", "--dump-every", "1", "--diag-every", "1"}, "0 < STR < 2"},
       {"", {}, "", {"run", "@", "DT=NaN", "--save-input", "--until", "1", "--dump-every", "1", "--diag-every", "1"},

@@ -1,6 +1,6 @@
-// The row-by-row pressure sweeps and pressure force against the column-by-
-// column routines they replace: the same bits in every geometry and wall
-// setting, for any number of sweeps, the 1000 of a first step included.
+// The row-by-row pressure sweeps and pressure force against their column-by-
+// column oracles: the same bits in every geometry and wall setting, for any
+// number of sweeps, the 1000 of a first step included.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "grid/grid.hpp"
+#include "oracles/oracles.hpp"
 #include "primitive/primitive.hpp"
 
 using namespace qel;
@@ -41,7 +42,7 @@ std::unique_ptr<State> random_state(double axi, double slipb, double slips, unsi
 
 }  // namespace
 
-TEST(PressureSweep, FastSweepsAndForceMatchTheReferenceBitForBit) {
+TEST(PressureSweep, FastSweepsAndForceMatchTheOracleBitForBit) {
   unsigned seed = 1;
   for (double axi : {0.0, 1.0})
     for (double slipb : {0.0, 1.0})
@@ -53,10 +54,10 @@ TEST(PressureSweep, FastSweepsAndForceMatchTheReferenceBitForBit) {
           Field ra{}, za{}, rb{}, zb{};
           za.fill(5.0), zb.fill(5.0);
           pforce(*a, ra, slot(a->tends.tzeta, 1), za, slot(a->tends.tw, 1));
-          pforce_reference(*b, rb, slot(b->tends.tzeta, 1), zb, slot(b->tends.tw, 1));
+          pforce_oracle(*b, rb, slot(b->tends.tzeta, 1), zb, slot(b->tends.tw, 1));
           EXPECT_TRUE(same(ra, rb) && same(za, zb)) << axi << " " << slipb << " " << slips;
           pforce(*a, slot(a->tends.tzeta, 1), slot(a->tends.tzeta, 1), slot(a->tends.tw, 1), slot(a->tends.tw, 1));
-          pforce_reference(*b, slot(b->tends.tzeta, 1), slot(b->tends.tzeta, 1), slot(b->tends.tw, 1),
+          pforce_oracle(*b, slot(b->tends.tzeta, 1), slot(b->tends.tzeta, 1), slot(b->tends.tw, 1),
                            slot(b->tends.tw, 1));
           EXPECT_TRUE(same_tends(*a, *b));
         }
@@ -68,7 +69,7 @@ TEST(PressureSweep, FastSweepsAndForceMatchTheReferenceBitForBit) {
           a->par.TIME = b->par.TIME = time, a->par.PIT = b->par.PIT = pit;
           double da = -1.0, db = -2.0;
           incmp(*a, slot(a->tends.tzeta, 1), slot(a->tends.tw, 1), da);
-          incmp_reference(*b, slot(b->tends.tzeta, 1), slot(b->tends.tw, 1), db);
+          incmp_oracle(*b, slot(b->tends.tzeta, 1), slot(b->tends.tw, 1), db);
           EXPECT_TRUE(same(a->fields.psi, b->fields.psi)) << axi << " " << slipb << " " << slips << " " << pit;
           EXPECT_TRUE(same_tends(*a, *b)) << axi << " " << slipb << " " << slips << " " << pit;
           EXPECT_EQ(std::memcmp(&da, &db, sizeof da), 0);
@@ -84,7 +85,7 @@ TEST(PressureSweep, FastSweepsAndForceMatchTheReferenceBitForBit) {
   a->par.PIT = b->par.PIT = 3.0;
   double da = 0.0, db = 1.0;
   incmp(*a, slot(a->tends.tzeta, 1), slot(a->tends.tw, 1), da);
-  incmp_reference(*b, slot(b->tends.tzeta, 1), slot(b->tends.tw, 1), db);
+  incmp_oracle(*b, slot(b->tends.tzeta, 1), slot(b->tends.tw, 1), db);
   EXPECT_TRUE(std::isnan(da) && std::memcmp(&da, &db, sizeof da) == 0);
   EXPECT_TRUE(same(a->fields.psi, b->fields.psi) && same_tends(*a, *b));
 }

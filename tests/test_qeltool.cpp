@@ -3,6 +3,10 @@
 // both cores.
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -25,6 +29,7 @@
 #include "tool_testing.hpp"
 #include "grid/grid.hpp"
 #include "qeltool/qeltool.hpp"
+#include "vorticity/vorticity.hpp"
 
 namespace fs = std::filesystem;
 using namespace qel;
@@ -88,6 +93,38 @@ std::vector<double> nc_var(int id, const char* name) {
   std::vector<double> x(n);
   EXPECT_EQ(nc_get_var_double(id, v, x.data()), NC_NOERR) << name;
   return x;
+}
+
+// The named variables of the NetCDF export of `dumps`.
+std::map<std::string, std::vector<double>> exported(const TempDir& d, const Strings& dumps,
+                                                    const Strings& names) {
+  Strings args = {"nc", d.file("x.nc")};
+  args.insert(args.end(), dumps.begin(), dumps.end());
+  const Result r = call(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  int id = -1;
+  EXPECT_EQ(nc_open(d.file("x.nc").c_str(), NC_NOWRITE, &id), NC_NOERR);
+  std::map<std::string, std::vector<double>> v;
+  for (const std::string& n : names) v[n] = nc_var(id, n.c_str());
+  nc_close(id);
+  return v;
+}
+
+// A state at rest on a grid with r and z different (RWID 2, HITE 1.5,
+// STR 0.6, STZ 0.8), slip walls.
+std::unique_ptr<State> on_grid(double useprim, double axi) {
+  auto s = std::make_unique<State>();
+  Par& p = s->par;
+  p.TIME = 0.5, p.USEPRIM = useprim, p.AXI = axi, p.RWID = 2.0, p.HITE = 1.5, p.STR = 0.6;
+  p.STZ = 0.8, p.SLIPB = p.SLIPT = p.SLIPS = 1.0, p.BSMOOTH = 4.0, p.BINTERFACE = 0.7;
+  p.fnr = p.fnz = 91.0;
+  maketrans(*s);
+  return s;
+}
+
+std::string dump_at(const TempDir& d, const std::string& name, const State& s) {
+  write_dump(s, d.file(name));
+  return d.file(name);
 }
 
 }  // namespace
@@ -168,7 +205,12 @@ TEST(Tool, BadInputsAreRefusedWithStatus2AndChangeNoFile) {
   const std::string dir = experiment(d), nc = d.file("x.nc");
   put(dir + "/qel000000.dat", "an earlier dump");
   const std::string a = crafted(d, "a", 0.0, 0.25, 1.0), b = crafted(d, "b", 0.0, 0.25, 2.0);
-  const std::string c = crafted(d, "c", 0.0, 0.5, 1.0, [](State& s) { s.par.REI = 2e-3; });
+  const std::string c = crafted(d, "c", 0.0, 0.5, 1.0, [](State& s) { s.par.HITE = 3.0; });
+  const std::string inf = crafted(d, "inf", 0.0, INFINITY, 1.0);
+  const std::string prim = crafted(d, "prim", 1.0, 0.75, 1.0);
+  // Two branches from one dump, SWIRL 0 and 1, interleaved in time.
+  const std::string b1 = crafted(d, "b1", 0.0, 0.5, 1.0, [](State& s) { s.par.SWIRL = 1.0; });
+  const std::string b0 = crafted(d, "b0", 0.0, 0.75, 1.0);
   put(d.file("cut.dat"), slurp(a).substr(0, 532240));
   const auto before = snapshot(d.path.string());
   const Strings t = {"--until", "1", "--dump-every", "0.5", "--diag-every", "0.2"};
@@ -178,10 +220,17 @@ TEST(Tool, BadInputsAreRefusedWithStatus2AndChangeNoFile) {
       {{"init", dir, "5", "vortex", "radius=0"}, "must be positive"},
       {{"init", dir, "0", "rest"}, "exists; remove it or pass --force"},
       {{"init", d.file("no/such"), "0", "rest"}, "cannot make the experiment directory"},
-      {{"nc", nc, a, c}, "not dumps of one run: parameter REI differs (0.001 and 0.002)"},
+      {{"init", d.file("new"), "0", "thermal", "radius=1e-200", "z0=0"}, "gives b = NaN at r = 0"},
+      {{"init", dir, "5", "solidbody", "omega=1e308"}, "gives v = inf at r = 1."},
+      {{"init", d.file("new"), "0", "thermal", "STR=5"}, "as changed on the command line: STR"},
+      {{"nc", nc, a, c}, "not dumps of one run: parameter HITE differs (1.5 and 3)"},
+      {{"nc", nc, a, prim}, "not dumps of one run: the core differs (vorticity and primitive)"},
+      {{"nc", nc, a, inf}, "its model time TIME is inf, not a finite time"},
+      {{"nc", nc, a, b1, b0}, "interleave in time two branches"},
+      {{"hist", a}, "is not a history file: it holds binary data"},
       {{"nc", nc, a, b}, "hold the same model time 0.25"},
       {{"nc", a, c}, "must end in .nc"},
-      {{"info", d.file("cut.dat")}, "holds 532240 bytes where a dump holds 532248"},
+      {{"info", d.file("cut.dat")}, "cut.dat is not a dump of this model: it holds 532240 bytes"},
       {{"run", dir, "VISCOSITY=1", t[0], t[1], t[2], t[3], t[4], t[5]}, "'VISCOSITY' is not a"},
       {{"run", dir, "DT=1,2", t[0], t[1], t[2], t[3], t[4], t[5]}, "'1,2' of DT is not a real"},
       {{"run", dir, t[0], t[1], t[2], t[3]}, "are all needed"},
@@ -191,8 +240,10 @@ TEST(Tool, BadInputsAreRefusedWithStatus2AndChangeNoFile) {
     EXPECT_EQ(r.status, 2) << message;
     EXPECT_EQ(r.out, "") << message;  // for run: the dialogue never started
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("restart file"), std::string::npos) << r.err;  // a dump, here
   }
-  // No file changed, none added (no partial output, no temporary left).
+  // No file changed, none added (no partial output, no temporary left, no
+  // directory made).
   EXPECT_EQ(snapshot(d.path.string()), before);
 }
 
@@ -225,6 +276,21 @@ TEST(NcAndInfo, DumpsOfBothCoresComeBackBitForBitWithCfAttributes) {
         EXPECT_EQ(std::memcmp(x.data() + t * m, (dumps[t]->fields.*members[k]).data(), m * 8), 0)
             << vars[k];
     }
+    // One chunk per time level; the cell centres midway between the points,
+    // heights from z and radii from r (HITE 1.5 and RWID 2 tell them apart).
+    int v = -1, storage = -1;
+    std::size_t chunk[3] = {};
+    nc_inq_varid(id, "b", &v);
+    ASSERT_EQ(nc_inq_var_chunking(id, v, &storage, chunk), NC_NOERR);
+    EXPECT_EQ(storage, NC_CHUNKED);
+    EXPECT_EQ(std::vector<std::size_t>(chunk, chunk + 3), (std::vector<std::size_t>{1, 91, 91}));
+    if (prim) {
+      const std::vector<double> zc = nc_var(id, "z_cell"), rc = nc_var(id, "r_cell");
+      ASSERT_EQ(zc.size(), 90u);
+      EXPECT_EQ(zc[89], 0.5 * (dumps[0]->basic.z(90) + 1.5));
+      EXPECT_EQ(rc[89], 0.5 * (dumps[0]->basic.r(90) + 2.0));
+      EXPECT_EQ(zc[0], 0.5 * dumps[0]->basic.z(2));
+    }
     // The parameters of the run, TIME and DT those of the first time.
     for (std::size_t k = 0; k < kParNames.size(); ++k) {
       double x = NAN;
@@ -255,7 +321,9 @@ TEST(NcAndInfo, DumpsOfBothCoresComeBackBitForBitWithCfAttributes) {
         const std::string v = l.substr(8, l.find_first_of("( ", 8) - 8);
         EXPECT_NE(cdl.find("\t\t" + v + ":long_name = \""), std::string::npos) << v;
       }
-    EXPECT_EQ(declared, prim ? 14 : 12);  // time, z, r, dt, eight fields (and the cell axes)
+    // time, z, r, dt, eight fields, ke, rv, two buoyancy anomalies, three
+    // integrals (and the cell axes, psi_from_w and zeta_from_uw).
+    EXPECT_EQ(declared, prim ? 23 : 19);
     // info: the mode; the pressure over the cells only, NaN counted.
     expect_all_in(call({"info", names[0]}).out,
                   {prim ? " mode primitive (USEPRIM = 1)\n" : " mode vorticity (USEPRIM = 0)\n",
@@ -312,4 +380,189 @@ TEST(Run, SameOutputAndFilesAsTheDialogueAnsweredByHand) {
   same({"run", a, "REI=2e-3", "--save-input", "--until", "1", "--dump-every", "0.5", "--diag-every",
         "0"},
        "-1\n2\n $f REI=2e-3, $end\n0\n1 0.5 0\n");
+}
+
+TEST(NcDerived, PrimitiveStreamFunctionAndVorticityAgreeWithTheVorticityCore) {
+  TempDir d;
+  // psi = r^2 (R - r) sin(pi z / H), zero on the axis and every wall, with
+  // R = 2, H = 1.5; its velocities as the vorticity core forms them.
+  auto vc = on_grid(0.0, 1.0);
+  const double k = std::numbers::pi / 1.5;
+  for (int j = 1; j <= 91; ++j)
+    for (int i = 1; i <= 91; ++i) {
+      const double r = vc->basic.r(i);
+      vc->fields.psi(i, j) = r * r * (2.0 - r) * std::sin(k * vc->basic.z(j));
+    }
+  velocity(*vc);
+  auto pc = on_grid(1.0, 1.0);
+  pc->fields.u = vc->fields.u, pc->fields.w = vc->fields.w;
+  const std::vector<double> psi = exported(d, {dump_at(d, "p", *pc)}, {"psi_from_w"}).at("psi_from_w");
+  // The same flow with its exact velocities u = -psi_z/r = -r (R - r) k
+  // cos(k z), w = psi_r/r = (2R - 3r) sin(k z) for the vorticity.
+  for (int j = 1; j <= 91; ++j)
+    for (int i = 1; i <= 91; ++i) {
+      const double r = pc->basic.r(i), z = pc->basic.z(j);
+      pc->fields.u(i, j) = -r * (2.0 - r) * k * std::cos(k * z);
+      pc->fields.w(i, j) = (4.0 - 3.0 * r) * std::sin(k * z);
+    }
+  const std::vector<double> zeta =
+      exported(d, {dump_at(d, "p", *pc)}, {"zeta_from_uw"}).at("zeta_from_uw");
+  // Centred velocities, the radius factor rc for r and the trapezoidal rule
+  // each err by O(h^2), h <= 1.4 R / 90 the widest spacing of STR 0.6, on a
+  // psi of size 4 R^3 / 27 with derivatives of order 1 to 10.
+  const double h = 1.4 * 2.0 / 90.0;
+  // w is linear in r, so only u_z errs: by (h+ - h-)/2 u_zz + h^2 u_zzz / 6
+  // with h+ - h- of order hz^2 and hz <= 1.2 H / 90 (STZ 0.8).
+  const double hz = 1.2 * 1.5 / 90.0;
+  double worst = 0.0, worst_zeta = 0.0;
+  for (int j = 1; j <= 91; ++j)
+    for (int i = 1; i <= 91; ++i) {
+      const std::size_t n = std::size_t(i - 1) + 91 * std::size_t(j - 1);
+      worst = std::max(worst, std::abs(psi[n] - vc->fields.psi(i, j)));
+      // zeta = w_r - u_z = -(3 + r (R - r) k^2) sin(k z) inside.
+      const double r = vc->basic.r(i), S = std::sin(k * vc->basic.z(j));
+      if (j > 1 && j < 91)
+        worst_zeta = std::max(worst_zeta, std::abs(zeta[n] + (3.0 + r * (2.0 - r) * k * k) * S));
+    }
+  EXPECT_LT(worst, 10.0 * h * h * 8.0 * 4.0 / 27.0);
+  EXPECT_LT(worst_zeta, hz * hz * (k * k * k + k * k * k * k));
+  // Flows the rules take exactly: axisymmetric w = 2 a z (r w linear in r:
+  // psi = a z r^2), plane w = d r + 2 a z (psi = d r^2/2 + 2 a z r), u = c z
+  // in both (zeta = w_r - u_z = -c and d - c at every point, walls included).
+  const double a = 0.7, c = -0.4, dd = 1.3;
+  for (const double axi : {1.0, 0.0}) {
+    SCOPED_TRACE(axi);
+    auto s = on_grid(1.0, axi);
+    for (int j = 1; j <= 91; ++j)
+      for (int i = 1; i <= 91; ++i) {
+        const double z = s->basic.z(j), r = s->basic.r(i);
+        s->fields.w(i, j) = axi != 0.0 ? 2.0 * a * z : dd * r + 2.0 * a * z;
+        s->fields.u(i, j) = c * z;
+      }
+    const auto e = exported(d, {dump_at(d, "e", *s)}, {"psi_from_w", "zeta_from_uw"});
+    for (int j = 1; j <= 91; ++j)
+      for (int i = 1; i <= 91; ++i) {
+        const std::size_t n = std::size_t(i - 1) + 91 * std::size_t(j - 1);
+        const double z = s->basic.z(j), r = s->basic.r(i);
+        const double psi = axi != 0.0 ? a * z * r * r : dd * r * r / 2.0 + 2.0 * a * z * r;
+        // Rounding of 90 trapezoids of size up to 3.6.
+        ASSERT_NEAR(e.at("psi_from_w")[n], psi, 90 * 8 * 4e-16) << i << ' ' << j;
+        // A difference of a linear field: rounding relative to its values
+        // over the smallest spacing (1e-3).
+        ASSERT_NEAR(e.at("zeta_from_uw")[n], axi != 0.0 ? -c : dd - c, 1e-11) << i << ' ' << j;
+      }
+  }
+}
+
+TEST(NcDerived, IntegralsAndAnomaliesAgainstSumsOverControlVolumes) {
+  TempDir d;
+  // u = 0.6, w = -0.8, v = r (ke = (1 + r^2)/2), b = 0.3 + 0.7 z^2 plus 1 on the axis.
+  for (const double axi : {1.0, 0.0}) {
+    SCOPED_TRACE(axi);
+    auto s = on_grid(0.0, axi);
+    const Array1<NR>&r = s->basic.r, &z = s->basic.z;
+    for (int j = 1; j <= 91; ++j)
+      for (int i = 1; i <= 91; ++i) {
+        s->fields.u(i, j) = 0.6, s->fields.w(i, j) = -0.8, s->fields.v(i, j) = r(i);
+        s->fields.b(i, j) = 0.3 + 0.7 * z(j) * z(j) + (i == 1 ? 1.0 : 0.0);
+      }
+    const std::string name = dump_at(d, "i", *s);
+    const auto x = exported(d, {name}, {"ke_integral", "b_integral", "b_anomaly",
+                                        "b_anomaly_background", "ke", "b"});
+    // Control widths: half the distance between the neighbours, half the
+    // spacing at the ends; rc the mean of the neighbouring radii (r(2)/2 on
+    // the axis). Sum over i of rc dr telescopes to R^2/2 exactly in exact
+    // arithmetic: sum (r(i+1)^2 - r(i-1)^2)/4.
+    auto width = [](const Array1<NR>& x, int k) {
+      return (x(std::min(k + 1, 91)) - x(std::max(k - 1, 1))) / 2.0;
+    };
+    auto rc = [&](int i) {
+      return axi == 0.0 ? 1.0 : (r(std::max(i - 1, 1)) + r(std::min(i + 1, 91))) / 2.0;
+    };
+    double column = 0.0, rv = 0.0, bz = 0.0, height = 0.0;
+    for (int i = 1; i <= 91; ++i) column += rc(i) * width(r, i), rv += rc(i) * width(r, i) * r(i) * r(i);
+    for (int j = 1; j <= 91; ++j) bz += width(z, j) * (0.3 + 0.7 * z(j) * z(j)), height += width(z, j);
+    const double area = axi != 0.0 ? 2.0 * 2.0 / 2.0 : 2.0;
+    EXPECT_NEAR(column, area, 1e-14);
+    EXPECT_NEAR(height, 1.5, 1e-15);
+    EXPECT_NEAR(x.at("ke_integral")[0], 0.5 * (area + rv) * 1.5, 1e-14);
+    const double axis = rc(1) * width(r, 1);  // the weight of the axis column
+    EXPECT_NEAR(x.at("b_integral")[0], area * bz + axis * 1.5, 1e-14);
+    // The anomaly against the horizontal mean: the axis excess spread over
+    // the section; against the fresh start's b0 = 1/(1 + exp(4 (0.7 - z))).
+    for (int j = 1; j <= 91; ++j)
+      for (int i : {1, 2, 91}) {
+        const std::size_t n = std::size_t(i - 1) + 91 * std::size_t(j - 1);
+        const double b = x.at("b")[n];
+        EXPECT_NEAR(x.at("b_anomaly")[n], (i == 1 ? 1.0 : 0.0) - axis / area, 4e-15);
+        EXPECT_NEAR(x.at("b_anomaly_background")[n], b - 1.0 / (1.0 + std::exp(4.0 * (0.7 - z(j)))), 1e-16);
+      }
+    // info: the same integrals; the angular momentum in axisymmetric runs only.
+    const std::string info = call({"info", name}).out;
+    const std::size_t at = info.find(" kinetic energy   ");
+    ASSERT_NE(at, std::string::npos) << info;
+    EXPECT_NEAR(std::stod(info.substr(at + 18, 26)), 0.5 * (area + rv) * 1.5, 1e-14);
+    const std::size_t am = info.find(" angular momentum ");
+    EXPECT_EQ(am != std::string::npos, axi != 0.0);
+    if (am != std::string::npos) {
+      EXPECT_NEAR(std::stod(info.substr(am + 18, 26)), rv * 1.5, 1e-13);
+      EXPECT_NEAR(exported(d, {name}, {"rv_integral"}).at("rv_integral")[0], rv * 1.5, 1e-13);
+    }
+  }
+}
+
+TEST(NcDerived, ARunRestartedWithAChangedParameterIsOneFile) {
+  TempDir d;
+  const std::string dir = experiment(d);
+  const Strings every = {"--dump-every", "0.25", "--diag-every", "0.25"};
+  ASSERT_EQ(call({"run", dir, "--until", "0.5", every[0], every[1], every[2], every[3]}).status, 0);
+  ASSERT_EQ(call({"run", dir, "--restart", "500", "SWIRL=0.5", "REI=2e-3", "--until", "1",
+                  every[0], every[1], every[2], every[3]})
+                .status,
+            0);
+  Strings dumps;
+  for (const auto& f : fs::directory_iterator(dir))
+    if (f.path().extension() == ".dat") dumps.push_back(f.path().string());
+  const auto x = exported(d, dumps, {"time", "SWIRL", "REI"});
+  ASSERT_GE(x.at("time").size(), 5u);
+  for (std::size_t t = 0; t < x.at("time").size(); ++t) {
+    const bool second = x.at("time")[t] > 0.5;
+    EXPECT_EQ(x.at("SWIRL")[t], second ? 0.5 : 0.0) << x.at("time")[t];
+    EXPECT_EQ(x.at("REI")[t], second ? 2e-3 : 1e-3) << x.at("time")[t];
+  }
+  int id = -1;
+  ASSERT_EQ(nc_open(d.file("x.nc").c_str(), NC_NOWRITE, &id), NC_NOERR);
+  char names[64] = {};
+  EXPECT_EQ(nc_get_att_text(id, NC_GLOBAL, "varying_parameters", names), NC_NOERR);
+  EXPECT_EQ(std::string(names), "REI SWIRL");
+  nc_close(id);
+}
+
+TEST(NcDerived, AnInterruptWhileWritingLeavesNoTemporaryFile) {
+  TempDir d;
+  // Dumps of fields that hardly compress, so that the file takes a while to
+  // write; the signal goes out as soon as the temporary file appears.
+  Strings args = {"nc", d.file("out/run.nc")};
+  fs::create_directory(d.path / "out");
+  for (int t = 0; t < 24; ++t) args.push_back(crafted(d, std::to_string(t), 0.0, t, t + 1.0));
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int fd = ::open(d.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 2);
+    std::ostringstream out, err;
+    ::_exit(tool::qeltool(args, out, err));
+  }
+  bool seen = false;
+  while (!seen && ::waitpid(pid, nullptr, WNOHANG) == 0)
+    for (const auto& f : fs::directory_iterator(d.path / "out"))
+      if (f.path().filename().string().starts_with("run.nc.")) seen = true;
+  if (seen) ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(seen) << "the export ended before its temporary file was seen";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  EXPECT_TRUE(fs::is_empty(d.path / "out"));
+  EXPECT_EQ(slurp(d.file("err")),
+            "qeltool nc: stopped by SIGTERM; " + d.file("out/run.nc") + " was not written\n");
 }

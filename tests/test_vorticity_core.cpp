@@ -3,14 +3,9 @@
 // conservation of buoyancy, mirror symmetry, energy decay, and its stops.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <numeric>
-#include <thread>
 #include <tuple>
 #include <utility>
 
-#include "driver/progress.hpp"
-#include "elliptic/elliptic.hpp"
 #include "run_testing.hpp"
 
 using namespace qel;
@@ -43,7 +38,7 @@ TEST(VorticityCore, RestWithHeightOnlyBuoyancyStaysExactlyAtRest) {
   // No viscosity: diffusing b by the flux differences of the conservative
   // form leaves rounding-level radial gradients ((a + b) - a - b), whose
   // torque would set the fluid moving at the 1e-17 level.
-  Experiment e(unit_box(false, {{"BSMOOTH", "10"}, {"BINTERFACE", "0.5"}, {"REI", "0"}, {"REIT", "0"}}));
+  Experiment e(stretched_box(false, {{"BSMOOTH", "10"}, {"BINTERFACE", "0.5"}, {"REI", "0"}, {"REIT", "0"}}));
   // 200 steps of DT = DTMAX = 0.01.
   const RunResult r = e.run(-1, "1.995 1 0.5");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -58,7 +53,7 @@ TEST(VorticityCore, ViscousVortexFollowsTheLambOseenSolution) {
   // diffuses, v_t = nu (v_rr + v_r/r - v/r^2), whose solution from a
   // Lamb-Oseen vortex of radius a0 is the same vortex with a^2 = a0^2 + 4 nu T.
   const double nu = 5e-4, g = 1.0, a0 = 0.1, T = 2.5;
-  Experiment e(unit_box(false, {{"SLIPB", "1"}, {"SLIPT", "1"}, {"BACTIVE", "0"}}));
+  Experiment e(stretched_box(false, {{"SLIPB", "1"}, {"SLIPT", "1"}, {"BACTIVE", "0"}}));
   auto end = e.advance(*with_vortex(e, g, a0), "2.5 0.5 1");
   const double t = end->par.TIME;
   ASSERT_NEAR(t, T, 0.011);
@@ -78,7 +73,7 @@ TEST(VorticityCore, FluxFormConservesTheBuoyancyIntegral) {
   // With flux-form advection and conservative diffusion, no flux through any
   // wall and nothing else acting on b, the radius-weighted integral of b is
   // exact up to rounding.
-  Experiment e(unit_box(false, {{"ORDER", "-3"}, {"RAY", "0"}, {"BUOYBOUND", "1"}}));
+  Experiment e(stretched_box(false, {{"ORDER", "-3"}, {"RAY", "0"}, {"BUOYBOUND", "1"}}));
   auto s = e.initial_state();
   add_thermal(*s, 0.5, 0.0, 0.3, 0.15);
   const double before = integral(*s, s->fields.b);
@@ -91,13 +86,13 @@ TEST(VorticityCore, FluxFormConservesTheBuoyancyIntegral) {
 
 TEST(VorticityCore, PlaneThermalAtMidWidthStaysMirrorSymmetric) {
   // Arakawa advection and the plane operators are exactly antisymmetric
-  // under r -> RWID - r: b is mirrored, psi and zeta change sign. Only the
-  // single-precision Poisson solve breaks the symmetry: its relative error,
-  // single-precision rounding amplified by the conditioning of the 89 x 89
-  // problem, is about 1e-5 of psi.
-  Experiment e(unit_box(false, {{"AXI", "0"}, {"ORDER", "0"}, {"SLIPS", "1"}}));
+  // under r -> RWID - r on a grid uniform along r: b is mirrored, psi and
+  // zeta change sign. Only the single-precision Poisson solve breaks the
+  // symmetry: its relative error, single-precision rounding amplified by the
+  // conditioning of the 89 x 89 problem, is about 1e-5 of psi.
+  Experiment e(stretched_box(false, {{"AXI", "0"}, {"ORDER", "0"}, {"SLIPS", "1"}, {"STR", "1"}}));
   auto s = e.initial_state();
-  add_thermal(*s, 0.5, 0.5, 0.3, 0.1);
+  add_thermal(*s, 0.5, 0.75, 0.3, 0.1);
   auto end = e.advance(*s, "1 1 1");
   const Fields& f = end->fields;
   for (const auto& [x, sign, tol] : {std::tuple{&f.b, 1.0, 1e-6}, {&f.psi, -1.0, 1e-4}, {&f.zeta, -1.0, 1e-4}}) {
@@ -111,7 +106,7 @@ TEST(VorticityCore, PlaneThermalAtMidWidthStaysMirrorSymmetric) {
 TEST(VorticityCore, KineticEnergyOfAVortexNeverGrows) {
   // No buoyancy anomaly: nothing feeds energy in; viscosity, the no-slip
   // walls and the upwind scheme only take it out.
-  Experiment e(unit_box(false, {{"SWIRL", "0.5"}, {"BACTIVE", "0"}}));
+  Experiment e(stretched_box(false, {{"SWIRL", "0.5"}, {"BACTIVE", "0"}}));
   auto s = with_vortex(e, 1.0, 0.15);
   double previous = kinetic_energy(*s);
   EXPECT_GT(max_abs(e.advance(*s, "3 0.25 1")->fields.w), 1e-4);  // the spin-down drives a meridional flow
@@ -127,10 +122,9 @@ TEST(VorticityCore, KineticEnergyOfAVortexNeverGrows) {
 // standard output after the prompt for the times and the reason on standard
 // error. CFL = 0 gives a zero step, which prints its record and stops. None
 // of them writes a dump.
-TEST(VorticityCore, InvalidOrderFailedSolverSetUpAndVanishingStepStopTheRun) {
+TEST(VorticityCore, InvalidOrderAndVanishingStepAreModelStopsBeforeAnyDump) {
   const struct { Params change; std::string err, out; } cases[] = {
-      {{{"ORDER", "2"}}, "ORDER", ""}, {{{"ORDER", "4"}}, "ORDER", ""}, {{{"ORDER", "1.5"}}, "ORDER", ""},
-      {{{"ORDER", "6"}}, "ORDER", ""},
+      {{{"ORDER", "2"}}, "ORDER", ""}, {{{"ORDER", "1.5"}}, "ORDER", ""},
       {{{"CFL", "0"}}, "the time step", "  dt too small, model is blowing up: now dt=   0.0000000000000000     \n"}};
   for (const auto& c : cases) {
     Experiment e(unit_box(false, c.change));
@@ -140,31 +134,6 @@ TEST(VorticityCore, InvalidOrderFailedSolverSetUpAndVanishingStepStopTheRun) {
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_TRUE(e.stamps().empty()) << c.err;
   }
-}
-
-TEST(VorticityCore, DirectAndIterativePoissonSolvesAgreeOnASmoothFlow) {
-  // Over a few steps the vorticity grows from the torque of the buoyancy,
-  // almost independently of the still weak flow, so both solvers must give
-  // nearly the same interior zeta and b; psi from the sweeps lags behind the
-  // direct solution (and with it the wall vorticity) but has its sign and core.
-  std::unique_ptr<State> end[2];
-  for (int k = 0; k < 2; ++k) {
-    Experiment e(unit_box(false, {{"PIT", k ? "20" : "0"}}));
-    auto s = e.initial_state();
-    add_thermal(*s, 0.5, 0.0, 0.3, 0.1);
-    end[k] = e.advance(*s, "0.05 1 1");
-  }
-  const Fields &d = end[0]->fields, &it = end[1]->fields;
-  const double zmax = max_abs(d.zeta), bmax = max_abs(d.b);
-  for (int j = 2; j <= NR - 1; ++j)
-    for (int i = 2; i <= NR - 1; ++i) EXPECT_NEAR(it.zeta(i, j), d.zeta(i, j), 1e-3 * zmax);
-  for (std::size_t n = 0; n < Field::size(); ++n) EXPECT_NEAR(it.b.a[n], d.b.a[n], 1e-4 * bmax);
-  // Jacobi sweeps damp the largest scales slowest (by cos(pi/90) a sweep),
-  // so 200 sweeps recover the compact core of psi, not its far field: the
-  // two psi correlate, but far from fully (a direct solve would give 1).
-  const auto dot = [](auto& x, auto& y) { return std::inner_product(x.a.begin(), x.a.end(), y.a.begin(), 0.0); };
-  const double c = dot(it.psi, d.psi) / std::sqrt(dot(d.psi, d.psi) * dot(it.psi, it.psi));
-  EXPECT_TRUE(c > 0.5 && c < 0.9) << c;
 }
 
 TEST(VorticityCore, FieldsTurnedNaNEndTheRunWithAModelStopStatus) {
@@ -178,52 +147,4 @@ TEST(VorticityCore, FieldsTurnedNaNEndTheRunWithAModelStopStatus) {
   EXPECT_NE(r.out.find("NaN"), std::string::npos);
   EXPECT_GE(e.stamps().size(), 3u);
   EXPECT_NE(r.err.find("NaN since model time 1.0000000000000000E-002"), std::string::npos) << r.err;
-}
-
-TEST(Progress, ShownOnlyWhenAskedRefreshedAtMostFourTimesASecondAndCleared) {
-  std::ostringstream quiet, shown;
-  Progress off(quiet, false), on(shown, true);
-  on.step(0.1, 1.0, 10, "");
-  EXPECT_EQ(shown.str(), "");  // nothing before the first refresh interval
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  for (Progress* p : {&off, &on}) p->step(0.5, 1.0, 50, ", NaN since t = 0.4");
-  on.step(0.6, 1.0, 60, "");  // within the interval: not shown
-  off.clear(), on.clear();
-  EXPECT_EQ(quiet.str(), "");
-  const std::string text = shown.str();
-  EXPECT_EQ(text.find("0.6"), std::string::npos);
-  EXPECT_TRUE(text.starts_with("\rqeln: t = 0.5 of 1,")) << text;
-  EXPECT_TRUE(text.find("steps/s") != std::string::npos && text.find("NaN since t = 0.4") != std::string::npos) << text;
-  EXPECT_TRUE(text.ends_with("\r\033[K")) << text;
-}
-
-// The thermal example run with the exact double-precision stream function
-// (PIT = -1) and with the single-precision cyclic reduction (PIT = 0): the
-// same flow. Each single-precision solve misses psi by at most 2 u kappa
-// |psi| (kappa <= 2 max|BM + BN| HITE^2/8, u = 2^-24); the two runs differ
-// by that error of the last solve plus what earlier ones fed into zeta,
-// which the wall vorticity and advection carry only weakly over 50 steps:
-// allow the bound of one solve.
-TEST(VorticityCore, ExactStreamFunctionSolveGivesTheSameThermal) {
-  std::unique_ptr<State> end[2];
-  double bound = 0;
-  for (const int exact : {0, 1}) {
-    Experiment e({{"DTMAX", "0.01"}, {"CFL", "0.4"}, {"DIFF", "0.12"}, {"USEPRIM", "0"}, {"ORDER", "3"},
-                  {"REI", "1.0e-3"}, {"REIT", "1.0e-3"}, {"RWID", "1"}, {"HITE", "2"}, {"STR", "0.7"},
-                  {"STZ", "1"}, {"PIT", exact ? "-1" : "0"}, {"AXI", "1"}, {"BDFRZ", "1"}, {"BDFRX", "1"},
-                  {"BDFTURNON", "1"}, {"BUOYBOUND", "1"}, {"BACTIVE", "1"}, {"FROUDEINV", "1"}});
-    auto s = e.initial_state();
-    add_thermal(*s, 0.5, 0.0, 0.4, 0.15);
-    end[exact] = e.advance(*s, "0.5 0.5 1");
-    prepare(*s);
-    for (int q = 1; q <= NI; ++q) bound = std::max(bound, -double(s->blks.bm(q)) - double(s->blks.bn(q)));
-  }
-  ASSERT_EQ(end[0]->par.TIME, end[1]->par.TIME);
-  ASSERT_GE(end[0]->par.TIME, 0.5);
-  const double psi = max_abs(end[0]->fields.psi);
-  bound = 2.0 * 5.9604644775390625e-8 * (2.0 * bound * 4.0 / 8.0) * psi;
-  double d = 0;
-  for (std::size_t n = 0; n < Field::size(); ++n) d = std::max(d, std::abs(end[0]->fields.psi.a[n] - end[1]->fields.psi.a[n]));
-  EXPECT_LT(d, bound);
-  EXPECT_GT(max_abs(end[0]->fields.w), 0.05);  // the thermal rises
 }

@@ -15,6 +15,7 @@ namespace {
 // Read by the handler only; written with the interrupts blocked.
 char g_temp[8192];
 char g_note[8400] = "no dump was written";
+char g_program[64] = "qeln";
 
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -22,7 +23,7 @@ constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 extern "C" void on_interrupt(int sig) {
   if (g_temp[0] != '\0') ::unlink(g_temp);
   const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
-  const char* parts[] = {"qeln: stopped by ", name, "; ", g_note, "\n"};
+  const char* parts[] = {g_program, ": stopped by ", name, "; ", g_note, "\n"};
   for (const char* p : parts) {
     ssize_t ignored = ::write(STDERR_FILENO, p, std::strlen(p));
     (void)ignored;
@@ -62,6 +63,7 @@ RunSignals::RunSignals() {
     Blocked b;
     g_temp[0] = '\0';
     copy_to(g_note, sizeof g_note, "no dump was written");
+    copy_to(g_program, sizeof g_program, "qeln");
   }
   struct sigaction sa {};
   sa.sa_handler = on_interrupt;
@@ -117,6 +119,12 @@ void note_dump(const std::string& name, bool written) {
     copy_to(g_note, sizeof g_note, "no dump was written");
   else
     copy_to(g_note, sizeof g_note, "no dump was written by this run; it started from " + name);
+}
+
+void note_interrupt(const std::string& program, const std::string& note) {
+  Blocked b;
+  copy_to(g_program, sizeof g_program, program);
+  copy_to(g_note, sizeof g_note, note);
 }
 
 }  // namespace qel

@@ -36,4 +36,9 @@ void remove_temp(const std::string& tmp);
 // `written` false, the dump the run started from ("" for a fresh start).
 void note_dump(const std::string& name, bool written);
 
+// For a program other than qeln that writes through make_temp under
+// RunSignals: the name that opens the interrupt message and what it reports
+// after the signal's name (RunSignals resets them to qeln's).
+void note_interrupt(const std::string& program, const std::string& note);
+
 }  // namespace qel

@@ -1,6 +1,6 @@
 // The solve of blktri with the independent operators of each level side by
 // side. Every lane performs the floating-point operations of the product
-// operators of blktri_reference in their order: the elimination factors are
+// operators of reduction.cpp in their order: the elimination factors are
 // the ones each solve would compute, computed once; only where the plain
 // routine multiplies by a reciprocal pivot does the lane multiply by the
 // stored one.

@@ -48,23 +48,15 @@ BlkPartition blkpart(int n, int m, int np);
 // The set-up also fills plan with the schedule of the solve and the
 // elimination factors of every shifted tridiagonal matrix, so that a solve
 // runs the mutually independent operators side by side; its results are
-// those of blktri_reference to the bit. A solve whose sizes or second-index
-// data differ from the set-up's, or with a periodic first index, runs
-// blktri_reference; new AM, BM, CM only refresh the factors.
+// those of the operator-by-operator solve blktr1 to the bit. A solve whose
+// sizes or second-index data differ from the set-up's, or with a periodic
+// first index, runs blktr1 itself; new AM, BM, CM only refresh the factors.
 int blktri(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
            std::span<const float> bn, std::span<const float> cn, int mp, int m,
            std::span<const float> am, std::span<const float> bm, std::span<const float> cm,
            int idimy, std::span<float> y, std::span<float> w, BlkPlan& plan);
 
-// The plain routine, one product operator after another: the reference of
-// blktri.
-int blktri_reference(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
-                     std::span<const float> bn, std::span<const float> cn, int mp, int m,
-                     std::span<const float> am, std::span<const float> bm,
-                     std::span<const float> cm, int idimy, std::span<float> y,
-                     std::span<float> w);
-
-// The argument checks of both: sets nm, and when they pass npp, k, ik, W(1)
+// The argument checks of blktri: sets nm, and when they pass npp, k, ik, W(1)
 // and the partition p; returns 0 or the error code.
 int blktri_check(Cblkt& cb, int iflg, int np, int n, std::span<const float> an,
                  std::span<const float> bn, std::span<const float> cn, int m,

@@ -27,8 +27,9 @@ int call_blktri(State& s, int iflg) {
                 std::span<float>(k.wblk), k.plan);
 }
 
-// PIT truncated toward zero to a 64-bit count, saturating; NaN gives 0.
-std::int64_t sweep_count(double pit) {
+// The number of Jacobi iterations: PIT truncated toward zero to a 64-bit
+// count, saturating; NaN gives 0.
+std::int64_t jacobi_iterations(double pit) {
   if (std::isnan(pit)) return 0;
   const double t = std::trunc(pit);
   if (t >= 9.2e18) return INT64_MAX;
@@ -176,7 +177,7 @@ void iterate(State& s, const Field& zeta, Field& psi, const Array1<NR>& r, const
     tmp(1, k) = psi(1, k);
     tmp(NR, k) = psi(NR, k);
   }
-  const std::int64_t n = sweep_count(s.par.PIT);
+  const std::int64_t n = jacobi_iterations(s.par.PIT);
   for (std::int64_t it = 0; it < n; ++it) {
     jacobi(s.blks, f, psi, tmp);
     jacobi(s.blks, f, tmp, psi);

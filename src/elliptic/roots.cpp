@@ -19,36 +19,46 @@ using cfloat = std::complex<float>;
 // Unit roundoff of single precision, 2^-24.
 constexpr float kRounding = 5.9604645e-8f;
 
+// The real type of a real or complex argument.
+template <class S>
+struct RealOf {
+  using type = S;
+};
+template <class T>
+struct RealOf<std::complex<T>> {
+  using type = T;
+};
+
 // The three root functions of the periodic polynomial, for a real or a
-// complex argument. With Q(x) = prod(x - bh(j)):
+// complex argument in single or double precision. With Q(x) = prod(x - bh(j)):
 //   psgf  = 1 -+ (prod c + prod a) / Q,  the periodic polynomial over Q;
-//   ppspf = Q'/Q;   ppsgf = (Q'/Q)'.
+//   ppspf = Q'/Q;   ppsgf = (Q'/Q)' = -sum 1/(x - bh(j))^2.
 template <class S>
 S psgf_t(S x, int iz, const float* c, const float* a, const float* bh) {
+  using R = typename RealOf<S>::type;
   S f(1.0f);
   S h(1.0f);
   for (int j = 0; j < iz; ++j) {
-    const S dd = S(1.0f) / (x - bh[j]);
-    f = f * (c[j] * dd);
-    h = h * (a[j] * dd);
+    const S dd = R(1) / (x - R(bh[j]));
+    f = f * (R(c[j]) * dd);
+    h = h * (R(a[j]) * dd);
   }
-  return iz % 2 != 0 ? S(1.0f) + (f + h) : S(1.0f) - (f + h);
+  return iz % 2 != 0 ? R(1) + (f + h) : R(1) - (f + h);
 }
 
 template <class S>
 S ppspf_t(S x, int iz, const float* bh) {
+  using R = typename RealOf<S>::type;
   S sum(0.0f);
-  for (int j = 0; j < iz; ++j) sum += S(1.0f) / (x - bh[j]);
+  for (int j = 0; j < iz; ++j) sum += R(1) / (x - R(bh[j]));
   return sum;
 }
 
 template <class S>
 S ppsgf_t(S x, int iz, const float* bh) {
+  using R = typename RealOf<S>::type;
   S sum(0.0f);
-  for (int j = 0; j < iz; ++j) {
-    const S dd = S(1.0f) / (x - bh[j]);
-    sum -= dd * dd;
-  }
+  for (int j = 0; j < iz; ++j) sum -= R(1) / ((x - R(bh[j])) * (x - R(bh[j])));
   return sum;
 }
 
@@ -231,6 +241,164 @@ int tevls(const Cblkt& cb, int n, float* d, float* e2) {
   return 0;
 }
 
+namespace {
+
+using cdouble = std::complex<double>;
+
+// The roots of the periodic polynomial as they are found, (re, im) pairs in
+// out (2n words), with the slots and starting points of the complex pairs.
+struct PeriodicRoots {
+  std::span<float> out;
+  int n = 0;
+  int found = 0;
+  std::vector<int> pairs;      // first slot of each complex pair
+  std::vector<cdouble> guess;  // its root in the upper half plane
+
+  void put(cfloat z) {
+    if (found < n) {
+      out[std::size_t(2 * found)] = z.real();
+      out[std::size_t(2 * found + 1)] = z.imag();
+    }
+    ++found;
+  }
+  cdouble at(int s) const { return {out[std::size_t(2 * s)], out[std::size_t(2 * s + 1)]}; }
+};
+
+// The sign of kappa = (-1)^(n+1) (prod a + prod c), from the signs of the
+// products (0 when both vanish).
+int kappa_sign(int n, const float* a, const float* c) {
+  const int sa = product_sign(n, a);
+  const int sc = product_sign(n, c);
+  const int sum_sign = sa != 0 ? sa : sc;
+  return (n % 2 != 0) ? sum_sign : -sum_sign;
+}
+
+// Bisection of f on (from, to) for its sign change, f having the sign sfrom
+// next to from; down to adjacent doubles.
+template <class F>
+double bisect(F f, double from, double to, double sfrom) {
+  for (int it = 0; it < 200; ++it) {
+    const double mid = 0.5 * (from + to);
+    if (mid == from || mid == to) break;
+    const double v = f(mid);
+    if (v == 0.0) return mid;
+    if ((v > 0.0) == (sfrom > 0.0))
+      from = mid;
+    else
+      to = mid;
+  }
+  return 0.5 * (from + to);
+}
+
+// The real roots interval by interval, in ascending order, and a start for
+// each complex pair. Interval j (0: left of bh(1), n: right of bh(n)) holds
+// roots when Q, of sign (-1)^(n-j) there, is opposite to kappa. The search
+// runs in double: where the roots crowd, single-precision arguments and the
+// rounding of psgf cannot tell a double root from a close pair.
+void bracket_roots(const Cblkt& cb, int ksign, const float* a, const float* c, const float* bh,
+                   PeriodicRoots& r) {
+  const int n = r.n;
+  auto holds_roots = [&](int j) { return ((n - j) % 2 == 0 ? 1 : -1) == -ksign; };
+  // |P| > 0 once |x - bh| exceeds |kappa|^(1/n) <= 2 max(|a|, |c|).
+  float reach = 0.0f;
+  for (int j = 0; j < n; ++j) reach = std::max(reach, std::max(std::abs(a[j]), std::abs(c[j])));
+  reach = 2.0f * reach + cb.cnv;
+  auto p_real = [&](double x) { return psgf_t<cdouble>(x, n, c, a, bh).real(); };
+  // psgf tends to 1 far from the roots of Q.
+  if (holds_roots(0)) r.put(float(bisect(p_real, double(bh[0]) - double(reach), bh[0], 1.0)));
+  for (int j = 1; j < n; ++j) {
+    if (!holds_roots(j)) continue;
+    const double lo = bh[j - 1];
+    const double hi = bh[j];
+    // Q'/Q falls from +inf to -inf between the two roots of Q.
+    const double xm = bisect([&](double x) { return ppspf_t<cdouble>(x, n, bh).real(); }, lo, hi, 1.0);
+    const double v = p_real(xm);
+    if (v == 0.0) {
+      r.put(float(xm));
+      r.put(float(xm));
+    } else if (v > 0.0) {
+      r.put(float(bisect(p_real, lo, xm, -1.0)));
+      r.put(float(bisect(p_real, xm, hi, 1.0)));
+    } else {
+      // Complex pair: start from the quadratic model of P about the
+      // extremum, (x - xm)^2 = -2 psgf / (Q'/Q)'; refined by refine_pairs.
+      const double d2 = ppsgf_t<double>(xm, n, bh);
+      r.pairs.push_back(r.found);
+      r.guess.emplace_back(xm, std::sqrt(2.0 * v / d2));
+      r.put(cfloat(float(xm), 0.0f));  // slots kept for the pair
+      r.put(cfloat(float(xm), 0.0f));
+    }
+  }
+  if (holds_roots(n))
+    r.put(float(bisect(p_real, double(bh[n - 1]) + double(reach), bh[n - 1], 1.0)));
+}
+
+// The pairs by simultaneous Newton steps in which every other root, the
+// real ones, the other pairs and the own conjugate, is divided out
+// (P'/P = (Q'/Q) / psgf):
+//   dz = -1 / (P'/P - sum over the other roots of 1/(z - r)).
+// Dividing out the pairs still to be refined, not only those found before,
+// keeps each iterate off the roots the others converge to; a pair refined
+// alone can land on a root of a neighbouring interval and leave its own
+// pair missing. False unless they converge, distinct from each other and
+// from the real roots.
+bool refine_pairs(const Cblkt& cb, const float* a, const float* c, const float* bh,
+                  PeriodicRoots& r) {
+  const int n = r.n;
+  const std::size_t np = r.pairs.size();
+  std::vector<cdouble>& guess = r.guess;
+  std::vector<char> is_pair(std::size_t(n), 0);
+  for (int s : r.pairs) is_pair[std::size_t(s)] = is_pair[std::size_t(s + 1)] = 1;
+  bool converged = false;
+  for (int it = 0; it < 100 && !converged; ++it) {
+    converged = true;
+    for (std::size_t q = 0; q < np; ++q) {
+      const cdouble z = guess[q];
+      const cdouble p0 = psgf_t<cdouble>(z, n, c, a, bh);
+      if (p0 == 0.0) continue;
+      cdouble d = ppspf_t<cdouble>(z, n, bh) / p0 - 1.0 / (z - std::conj(z));
+      for (int s = 0; s < n; ++s)
+        if (!is_pair[std::size_t(s)]) d -= 1.0 / (z - r.at(s));
+      for (std::size_t t = 0; t < np; ++t)
+        if (t != q) d -= 1.0 / (z - guess[t]) + 1.0 / (z - std::conj(guess[t]));
+      const cdouble dz = -1.0 / d;
+      guess[q] = z + dz;
+      if (!(std::abs(dz) <= 1e-3 * double(cb.cnv))) converged = false;
+    }
+  }
+  bool repeated = false;
+  for (std::size_t q = 0; q < np; ++q) {
+    const cdouble z = guess[q];
+    for (int s = 0; s < n; ++s)
+      if (!is_pair[std::size_t(s)]) repeated = repeated || std::abs(z - r.at(s)) <= double(cb.cnv);
+    for (std::size_t t = 0; t < q; ++t) repeated = repeated || std::abs(z - guess[t]) <= double(cb.cnv);
+  }
+  if (!converged || repeated) return false;
+  for (std::size_t q = 0; q < np; ++q) {
+    const int s = r.pairs[q];
+    const float re = float(guess[q].real());
+    const float im = float(std::abs(guess[q].imag()));
+    r.out[std::size_t(2 * s)] = r.out[std::size_t(2 * s + 2)] = re;
+    r.out[std::size_t(2 * s + 1)] = im;
+    r.out[std::size_t(2 * s + 3)] = -im;
+  }
+  return true;
+}
+
+// The roots came out in ascending real part; like the other root lists,
+// they end with the one of largest size.
+void largest_last(int n, std::span<float> out) {
+  if (std::abs(cfloat(out[2 * std::size_t(n - 1)], out[2 * std::size_t(n - 1) + 1])) <
+      std::abs(cfloat(out[0], out[1]))) {
+    for (int i = 0, j = n - 1; i < j; ++i, --j) {
+      std::swap(out[2 * std::size_t(i)], out[2 * std::size_t(j)]);
+      std::swap(out[2 * std::size_t(i) + 1], out[2 * std::size_t(j) + 1]);
+    }
+  }
+}
+
+}  // namespace
+
 // Periodic polynomial P(x) = Q(x) + kappa of order n, kappa =
 // (-1)^(n+1) (prod a + prod c), Q the closed part with the simple real roots
 // bh. Between consecutive roots of Q, Q has one extremum, at the zero of
@@ -248,167 +416,28 @@ void ppadd(Cblkt& cb, int n, int& ierror, const float* a, const float* c, float*
   else
     for (int j = 0; j < n; ++j) bh[j] = bp[j];
   cb.ncmplx = 0;
-  const int sa = product_sign(n, a);
-  const int sc = product_sign(n, c);
-  const int sum_sign = sa != 0 ? sa : sc;
-  const int kappa_sign = (n % 2 != 0) ? sum_sign : -sum_sign;
-  // Roots are written as (re, im) pairs while they are found.
-  const std::span<float> out(bp, std::size_t(2 * n));
-  int found = 0;
-  auto put = [&](cfloat z) {
-    if (found < n) {
-      out[std::size_t(2 * found)] = z.real();
-      out[std::size_t(2 * found + 1)] = z.imag();
-    }
-    ++found;
-  };
-  if (kappa_sign == 0) {
+  const int ksign = kappa_sign(n, a, c);
+  PeriodicRoots r;
+  r.out = std::span<float>(bp, std::size_t(2 * n));
+  r.n = n;
+  if (ksign == 0) {
     // Neither wrap-around product: the periodic polynomial is Q itself.
-    for (int j = 0; j < n; ++j) put(bh[j]);
+    for (int j = 0; j < n; ++j) r.put(bh[j]);
   } else {
-    // Interval j (0: left of bh(1), n: right of bh(n)) holds roots when Q,
-    // of sign (-1)^(n-j) there, is opposite to kappa.
-    auto holds_roots = [&](int j) { return ((n - j) % 2 == 0 ? 1 : -1) == -kappa_sign; };
-    // |P| > 0 once |x - bh| exceeds |kappa|^(1/n) <= 2 max(|a|, |c|).
-    float reach = 0.0f;
-    for (int j = 0; j < n; ++j) reach = std::max(reach, std::max(std::abs(a[j]), std::abs(c[j])));
-    reach = 2.0f * reach + cb.cnv;
-    // The search runs in double: where the roots crowd, single-precision
-    // arguments and the rounding of psgf cannot tell a double root from a
-    // close pair.
-    using cdouble = std::complex<double>;
-    auto psgf_d = [&](cdouble x) {
-      cdouble f(1.0), h(1.0);
-      for (int j = 0; j < n; ++j) {
-        const cdouble dd = 1.0 / (x - double(bh[j]));
-        f *= double(c[j]) * dd;
-        h *= double(a[j]) * dd;
-      }
-      return n % 2 != 0 ? 1.0 + (f + h) : 1.0 - (f + h);
-    };
-    auto ppspf_d = [&](cdouble x) {
-      cdouble sum(0.0);
-      for (int j = 0; j < n; ++j) sum += 1.0 / (x - double(bh[j]));
-      return sum;
-    };
-    // Bisection of f on (from, to) for its sign change, f having the sign
-    // sfrom next to from.
-    auto bisect = [](auto f, double from, double to, double sfrom) {
-      for (int it = 0; it < 200; ++it) {
-        const double mid = 0.5 * (from + to);
-        if (mid == from || mid == to) break;
-        const double v = f(mid);
-        if (v == 0.0) return mid;
-        if ((v > 0.0) == (sfrom > 0.0))
-          from = mid;
-        else
-          to = mid;
-      }
-      return 0.5 * (from + to);
-    };
-    auto p_real = [&](double x) { return psgf_d(x).real(); };
-    // Slots (first of the two) and starting points of the complex pairs.
-    std::vector<int> pairs;
-    std::vector<cdouble> guess;
-    // psgf tends to 1 far from the roots of Q.
-    if (holds_roots(0)) put(float(bisect(p_real, double(bh[0]) - double(reach), bh[0], 1.0)));
-    for (int j = 1; j < n; ++j) {
-      if (!holds_roots(j)) continue;
-      const double lo = bh[j - 1];
-      const double hi = bh[j];
-      // Q'/Q falls from +inf to -inf between the two roots of Q.
-      const double xm = bisect([&](double x) { return ppspf_d(x).real(); }, lo, hi, 1.0);
-      const double v = p_real(xm);
-      if (v == 0.0) {
-        put(float(xm));
-        put(float(xm));
-      } else if (v > 0.0) {
-        put(float(bisect(p_real, lo, xm, -1.0)));
-        put(float(bisect(p_real, xm, hi, 1.0)));
-      } else {
-        // Complex pair: start from the quadratic model of P about the
-        // extremum, (x - xm)^2 = -2 psgf / (Q'/Q)'; refined below together.
-        double d2 = 0.0;
-        for (int q = 0; q < n; ++q) d2 -= 1.0 / ((xm - bh[q]) * (xm - bh[q]));
-        pairs.push_back(found);
-        guess.emplace_back(xm, std::sqrt(2.0 * v / d2));
-        cb.ncmplx = 1;
-        put(cfloat(float(xm), 0.0f)); // slots kept for the pair
-        put(cfloat(float(xm), 0.0f));
-      }
-    }
-    if (holds_roots(n))
-      put(float(bisect(p_real, double(bh[n - 1]) + double(reach), bh[n - 1], 1.0)));
-    if (!pairs.empty() && found == n) {
-      // The pairs by simultaneous Newton steps in which every other root,
-      // the real ones, the other pairs and the own conjugate, is divided
-      // out (P'/P = (Q'/Q) / psgf):
-      //   dz = -1 / (P'/P - sum over the other roots of 1/(z - r)).
-      // Dividing out the pairs still to be refined, not only those found
-      // before, keeps each iterate off the roots the others converge to; a
-      // pair refined alone can land on a root of a neighbouring interval
-      // and leave its own pair missing.
-      auto other = [&](int s) {
-        return cdouble(out[std::size_t(2 * s)], out[std::size_t(2 * s + 1)]);
-      };
-      const std::size_t np = pairs.size();
-      std::vector<char> is_pair(std::size_t(n), 0);
-      for (int s : pairs) is_pair[std::size_t(s)] = is_pair[std::size_t(s + 1)] = 1;
-      bool converged = false;
-      for (int it = 0; it < 100 && !converged; ++it) {
-        converged = true;
-        for (std::size_t q = 0; q < np; ++q) {
-          const cdouble z = guess[q];
-          const cdouble p0 = psgf_d(z);
-          if (p0 == 0.0) continue;
-          cdouble d = ppspf_d(z) / p0 - 1.0 / (z - std::conj(z));
-          for (int s = 0; s < n; ++s)
-            if (!is_pair[std::size_t(s)]) d -= 1.0 / (z - other(s));
-          for (std::size_t t = 0; t < np; ++t)
-            if (t != q) d -= 1.0 / (z - guess[t]) + 1.0 / (z - std::conj(guess[t]));
-          const cdouble dz = -1.0 / d;
-          guess[q] = z + dz;
-          if (!(std::abs(dz) <= 1e-3 * double(cb.cnv))) converged = false;
-        }
-      }
-      // Distinct from each other and from the real roots.
-      bool repeated = false;
-      for (std::size_t q = 0; q < np; ++q) {
-        const cdouble z = guess[q];
-        for (int s = 0; s < n; ++s)
-          if (!is_pair[std::size_t(s)]) repeated = repeated || std::abs(z - other(s)) <= double(cb.cnv);
-        for (std::size_t t = 0; t < q; ++t)
-          repeated = repeated || std::abs(z - guess[t]) <= double(cb.cnv);
-      }
-      if (!converged || repeated) {
-        ierror = kBlkEigen;
-        return;
-      }
-      for (std::size_t q = 0; q < np; ++q) {
-        const int s = pairs[q];
-        const float re = float(guess[q].real());
-        const float im = float(std::abs(guess[q].imag()));
-        out[std::size_t(2 * s)] = out[std::size_t(2 * s + 2)] = re;
-        out[std::size_t(2 * s + 1)] = im;
-        out[std::size_t(2 * s + 3)] = -im;
-      }
+    bracket_roots(cb, ksign, a, c, bh, r);
+    if (!r.pairs.empty()) cb.ncmplx = 1;
+    if (!r.pairs.empty() && r.found == n && !refine_pairs(cb, a, c, bh, r)) {
+      ierror = kBlkEigen;
+      return;
     }
   }
-  if (found != n) {
+  if (r.found != n) {
     ierror = kBlkEigen;
     return;
   }
-  // The roots came out in ascending real part; like the other root lists,
-  // they end with the one of largest size.
-  if (std::abs(cfloat(out[2 * std::size_t(n - 1)], out[2 * std::size_t(n - 1) + 1])) <
-      std::abs(cfloat(out[0], out[1]))) {
-    for (int i = 0, j = n - 1; i < j; ++i, --j) {
-      std::swap(out[2 * std::size_t(i)], out[2 * std::size_t(j)]);
-      std::swap(out[2 * std::size_t(i) + 1], out[2 * std::size_t(j) + 1]);
-    }
-  }
+  largest_last(n, r.out);
   if (cb.ncmplx == 0)
-    for (int j = 0; j < n; ++j) bp[j] = out[2 * std::size_t(j)];
+    for (int j = 0; j < n; ++j) bp[j] = r.out[2 * std::size_t(j)];
 }
 
 // The root table: level 0 holds -BN(J); level L >= 1 the roots of every row

@@ -5,6 +5,7 @@
 
 #include "elliptic/direct.hpp"
 #include "model/render.hpp"
+#include "primitive/pressure_stencils.hpp"
 #include "primitive/primitive.hpp"
 
 namespace qel {
@@ -20,8 +21,10 @@ namespace qel {
 // the cell rows jp(j), jm(j) above and below node row j come from the
 // tables, the cells right and left of point i are i and i - 1 between the
 // walls (as maketrans folds them) and the tables' own on i = 1 and 91.
-// Every value takes the operations of pforce_reference in the same order.
+// The formulas are those of primitive/pressure_stencils.hpp.
 namespace {
+
+using namespace stencil;
 
 struct Grad {
   double r, z;
@@ -30,8 +33,8 @@ struct Grad {
 // The gradient at a point with cells ip, im (zero-based) in the cell rows
 // pp (above) and pm (below).
 inline Grad gradient(const double* pp, const double* pm, int ip, int im, double mr, double mz) {
-  return {((pp[ip] + pm[ip]) - (pp[im] + pm[im])) * mr * 0.25,
-          ((pp[im] + pp[ip]) - (pm[ip] + pm[im])) * 0.25 * mz};
+  return {pressure_gradient_r(pp[ip], pm[ip], pp[im], pm[im], mr),
+          pressure_gradient_z(pp[ip], pm[ip], pp[im], pm[im], mz)};
 }
 
 // The geometry of the sweeps and the pressure force, gathered once per call.
@@ -159,8 +162,8 @@ void exact_pressure(State& s, const Field& tu, const Field& tw) {
     }
   for (int l = 1; l <= NC; ++l)
     for (int k = 1; k <= NC; ++k) {
-      const double div4 = ((drdt(k, l + 1) + drdt(k + 1, l + 1)) - (drdt(k, l) + drdt(k + 1, l))) * g.mzh(l) +
-                          ((dqdt(k + 1, l) + dqdt(k + 1, l + 1)) - (dqdt(k, l) + dqdt(k, l + 1))) * g.mrh(k);
+      const double div4 = divergence4(dqdt(k, l), dqdt(k + 1, l), dqdt(k, l + 1), dqdt(k + 1, l + 1), drdt(k, l),
+                                      drdt(k + 1, l), drdt(k, l + 1), drdt(k + 1, l + 1), g.mrh(k), g.mzh(l));
       rhs(k, l) = pdiv(k, l) + 0.25 * div4;
     }
   s.solvers.pressure->solve(rhs, s.fields.psi.data());
@@ -172,7 +175,8 @@ namespace {
 // kForceU: u feels the pressure on this row (not the no-slip bottom);
 // kForceW: a row between the bottom and top, where w feels it. On the
 // bottom and top w's trial tendency is the kept row of drdt, weighted once
-// more each sweep as the reference does (zero in any run).
+// more each sweep (zero in any run: nothing but the exact pressure, which
+// zeroes them, writes those rows).
 template <bool kForceU, bool kForceW>
 void trial_row(const State& s, const Rows& w, const Field& tu, const Field& tw, Field& drdt, int j,
                bool hold_w_outer, double* __restrict q, double* __restrict r) {
@@ -193,7 +197,7 @@ void trial_row(const State& s, const Rows& w, const Field& tu, const Field& tw, 
       r[x] = (hold_w ? v[x] : v[x] - d.z) * weight;
     } else {
       if constexpr (kForceU)
-        q[x] = (u[x] - ((pp[ip] + pm[ip]) - (pp[im] + pm[im])) * mr[x] * 0.25) * weight;
+        q[x] = (u[x] - pressure_gradient_r(pp[ip], pm[ip], pp[im], pm[im], mr[x])) * weight;
       else
         q[x] = u[x] * weight;
       kept[x] = kept[x] * weight;
@@ -215,9 +219,9 @@ void update_row(double* __restrict p, const double* __restrict pdiv, const doubl
                 const double* __restrict mrh, double mzh, const double* __restrict qa,
                 const double* __restrict ra, const double* __restrict qb, const double* __restrict rb) {
   const auto cell = [&](int k) {
-    const double minus_div4 = ((ra[k] + ra[k + 1]) - (rb[k] + rb[k + 1])) * mzh +
-                              ((qa[k] + qb[k]) - (qa[k + 1] + qb[k + 1])) * mrh[k];
-    p[k] = p[k] + (0.25 * minus_div4 - pdiv[k]) * pcoef[k];
+    const double minus_div4 = convergence4(qa[k], qa[k + 1], qb[k], qb[k + 1], ra[k], ra[k + 1], rb[k], rb[k + 1],
+                                           mrh[k], mzh);
+    p[k] = relaxed(p[k], minus_div4, pdiv[k], pcoef[k]);
   };
 #pragma omp simd
   for (int k = 0; k < kBody; ++k) cell(k);
@@ -256,12 +260,10 @@ void pressure_sweep(State& s, const Field& tu, const Field& tw) {
 
 // The first step of a fresh run starts from a pressure of zero and needs
 // many sweeps to reach the hydrostatic and dynamic balance.
-std::int32_t sweep_count(State& s) {
-  if (s.par.TIME == 0.0) {
-    write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
-    return 1000;
-  }
-  return to_int(s.par.PIT);
+bool first_pressure_solve(const State& s) { return s.par.TIME == 0.0; }
+
+std::int32_t relaxation_sweeps(const State& s) {
+  return first_pressure_solve(s) ? kFirstSolveSweeps : to_int(s.par.PIT);
 }
 
 void incmp(State& s, Field& tu, Field& tw, double& dmax) {
@@ -304,12 +306,11 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax) {
     double* __restrict coef = &pcoef(1, l);
     double* __restrict target = &pdiv(1, l);
     const auto cell = [&](int k) {
-      coef[k] = rlx / ((mzh * mzh + mrh[k] * mrh[k]) * 0.5 * (rc[k] + rc[k + 1]));
-      // Four times the weighted divergence of the present velocity.
-      const double div4 = ((w1[k + 1] + w1[k]) - (w0[k] + w0[k + 1])) * mzh +
-                          ((u0[k + 1] + u1[k + 1]) - (u0[k] + u1[k])) * mrh[k];
+      coef[k] = relaxation_coefficient(rlx, mrh[k], mzh, rc[k], rc[k + 1]);
+      const double div4 =
+          divergence4(u0[k], u0[k + 1], u1[k], u1[k + 1], w0[k], w0[k + 1], w1[k], w1[k + 1], mrh[k], mzh);
       size[k] = std::fabs(0.25 * div4);
-      target[k] = div4 * 0.0625 * rdt;
+      target[k] = divergence_target(div4, rdt);
     };
 #pragma omp simd
     for (int k = 0; k < kBody; ++k) cell(k);
@@ -324,7 +325,9 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax) {
   if (s.par.PIT <= 0.0) {
     exact_pressure(s, tu, tw);
   } else {
-    const std::int32_t sweeps = sweep_count(s);
+    if (first_pressure_solve(s))
+      write_record(*s.out, Record() << "first time in pressure solver, using pit=1000");
+    const std::int32_t sweeps = relaxation_sweeps(s);
     for (std::int32_t n = 0; n < sweeps; ++n) pressure_sweep(s, tu, tw);
   }
 

@@ -7,10 +7,12 @@
 //   v_t = -(u.grad)v - f u + diffusion,  b_t = -(u.grad)b [+ w/pi] + diffusion
 // with f = SWIRL and G = 1, or pi RAY when RAY != 0. u, w, v, b sit at the
 // 91 x 91 points; p at the 90 x 90 cell centres (the first 8100 values of
-// psi). The pressure makes the r-weighted divergence of the corrected
+// psi, Fields::p()), averaged to the points in zeta before a dump
+// (Fields::p_point()); u's tendencies use the slots of tzeta (Tends::tu()).
+// The pressure makes the r-weighted divergence of the corrected
 // tendency approach -1/(4 DT) times that of the present velocity.
 // Walls: w is held on the bottom and top rows (j = 1, 91) and u on the
-// lines i = 1, 91; under no-slip u is zeroed on the bottom and w on the
+// lines i = 1, 91; under no-slip u and v are zeroed on the bottom and w on the
 // outer wall, and the pressure gradient does not act there.
 #pragma once
 
@@ -18,7 +20,8 @@
 
 namespace qel {
 
-// One step of the core; leaves divmax. Throws Stop (status 1) for an ORDER
+// One step of the core (tendencies into slot knew, DT, pressure correction,
+// Adams-Bashforth update); leaves divmax. Throws Stop (status 1) for an ORDER
 // this core has no scheme for, and, after printing its record on *s.out,
 // when the step falls below 1.0E-5.
 void prim(State& s, int knew, int kold, int kolder, int nstep);
@@ -33,22 +36,21 @@ void incmp(State& s, Field& tu, Field& tw, double& dmax);
 // SLIPS = 0), which are copied unchanged. outr may be inr, outz inz.
 void pforce(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
 
-// The sweeps of this step for PIT > 0: int(PIT), or 1000 with its message
-// on *s.out when TIME = 0.
-std::int32_t sweep_count(State& s);
+// The first pressure solve of a fresh run (TIME = 0), which starts from a
+// pressure of zero and takes kFirstSolveSweeps sweeps (incmp says so).
+inline constexpr std::int32_t kFirstSolveSweeps = 1000;
+bool first_pressure_solve(const State& s);
+
+// The number of relaxation sweeps of this step for PIT > 0: int(PIT), or
+// kFirstSolveSweeps on the first solve.
+std::int32_t relaxation_sweeps(const State& s);
 
 // One Jacobi sweep of the cell pressure with the tendencies tu, tw, from
 // the coefficients and targets incmp leaves in s.spare.incmp.
 void pressure_sweep(State& s, const Field& tu, const Field& tw);
 
-// The same two routines as first written, column by column through the
-// index tables: the reference the fast ones above must match bit for bit.
-void incmp_reference(State& s, Field& tu, Field& tw, double& dmax);
-void pforce_reference(State& s, Field& outr, const Field& inr, Field& outz, const Field& inz);
-
-// The exact pressure of PIT <= 0 (shared by incmp and incmp_reference): p
-// solving the discrete pressure equation for the targets left in
-// s.spare.incmp.pdiv.
+// The exact pressure of PIT <= 0: p solving the discrete pressure equation
+// for the targets left in s.spare.incmp.pdiv.
 void exact_pressure(State& s, const Field& tu, const Field& tw);
 
 // t += b * G, G = 1 or pi*RAY.

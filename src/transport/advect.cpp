@@ -1,80 +1,26 @@
 // Upwind-biased advection in grid-index space: T -= vel * D F, where D is
-// half an index-space first derivative (mr and mz carry the factor 2).
+// half an index-space first derivative (mr and mz carry the factor 2). The
+// stencils and the tables that choose them are in transport/stencils.hpp;
+// here they are applied a run of nodes at a time.
 #include <cstddef>
 
+#include "transport/stencils.hpp"
 #include "transport/transport.hpp"
 
 namespace qel {
 
 namespace {
 
-// The difference formulas: centred, and third- and fifth-order biased
-// towards the upstream side for flow towards + (p) or towards - (m).
-enum class Dif { C2, U3p, U3m, U5p, U5m };
+using namespace stencil;
 
-// Half the first derivative at f[0] along a line of stride S: the weighted
-// sum in stencil order, then times the factor.
-template <Dif D>
-inline double half_derivative(const double* f, std::ptrdiff_t S) {
-  const auto at = [&](int m) { return f[m * S]; };
-  if constexpr (D == Dif::C2) {
-    return (at(1) - at(-1)) * 0.25;
-  } else if constexpr (D == Dif::U3p) {
-    return (((at(-2) - 6.0 * at(-1)) + 3.0 * at(0)) + 2.0 * at(1)) * 0.08333333333333333;
-  } else if constexpr (D == Dif::U3m) {
-    return (((-2.0 * at(-1) - 3.0 * at(0)) + 6.0 * at(1)) - at(2)) * 0.08333333333333333;
-  } else if constexpr (D == Dif::U5p) {
-    return (((((-2.0 * at(-3) + 15.0 * at(-2)) - 60.0 * at(-1)) + 20.0 * at(0)) + 30.0 * at(1)) -
-            3.0 * at(2)) *
-           0.008333333333333333;
-  } else {
-    return (((((3.0 * at(-2) - 30.0 * at(-1)) - 20.0 * at(0)) + 60.0 * at(1)) - 15.0 * at(2)) +
-            2.0 * at(3)) *
-           0.008333333333333333;
-  }
-}
-
-// T[k] -= vel[k] * D F[k] for k = 0..n-1, the lines of stride S: D is P
-// where the velocity is positive, M where it is negative and Z where it is
-// zero (or NaN). All the formulas are formed and one selected, so the loop
-// has no branches and vectorises along k.
+// T[k] -= vel[k] * D F[k] for k = 0..n-1 along lines of stride S; the
+// selection by the sign of the velocity is branch-free, so the loop
+// vectorises along k.
 template <Dif P, Dif M, Dif Z>
 inline void subtract_run(double* __restrict t, const double* __restrict f,
                          const double* __restrict vel, int n, std::ptrdiff_t S) {
-  for (int k = 0; k < n; ++k) {
-    const double v = vel[k];
-    const double dp = half_derivative<P>(f + k, S);
-    const double dm = half_derivative<M>(f + k, S);
-    double d;
-    if constexpr (Z == M) {
-      d = v > 0.0 ? dp : dm;
-    } else {
-      const double dz = half_derivative<Z>(f + k, S);
-      d = v > 0.0 ? dp : (v < 0.0 ? dm : dz);
-    }
-    t[k] = t[k] - d * v;
-  }
+  for (int k = 0; k < n; ++k) t[k] = advected<P, M, Z>(t[k], f + k, vel[k], S);
 }
-
-// A run of nodes First..Last along the sweep that use formula P where the
-// velocity is positive, M where it is negative and Z where it is zero.
-template <int First, int Last, Dif P, Dif M, Dif Z>
-struct Seg {
-  static constexpr int first = First;
-  static constexpr int last = Last;
-};
-
-// The formula choice of one sweep: consecutive runs covering 2..90.
-template <class... Segs>
-struct Table {
-  static constexpr bool covers_interior() {
-    int next = 2;
-    bool ok = true;
-    ((ok = ok && Segs::first == next && Segs::last >= Segs::first, next = Segs::last + 1), ...);
-    return ok && next == NR;
-  }
-  static_assert(covers_interior(), "a sweep table must cover nodes 2..90 once, in order");
-};
 
 // Sweep along i: the nodes i of the run in column j, contiguous.
 template <int First, int Last, Dif P, Dif M, Dif Z>
@@ -99,28 +45,6 @@ void advect(const State& s, Field& t, const Field& f, Table<SI...>, Table<SJ...>
   for (int j = 1; j <= NR; ++j) (sweep_i_run(SI{}, t, f, ucon, j), ...);
   (sweep_j_run(SJ{}, t, f, wcon), ...);
 }
-
-using enum Dif;
-
-// Third order: the biased formula wherever its points exist, else centred;
-// the same along i and j.
-using Advect3Table = Table<Seg<2, 2, C2, U3m, C2>,    //
-                           Seg<3, 89, U3p, U3m, C2>,  //
-                           Seg<90, 90, U3p, C2, C2>>;
-
-// Fifth order, falling back to third and second order near the ends (zero
-// velocity takes the negative-side formula). For positive flow node 89
-// uses U5p along i but U3p along j.
-using Advect5ITable = Table<Seg<2, 2, C2, U3m, U3m>,     //
-                            Seg<3, 3, U3p, U5m, U5m>,    //
-                            Seg<4, 88, U5p, U5m, U5m>,   //
-                            Seg<89, 89, U5p, U3m, U3m>,  //
-                            Seg<90, 90, U3p, C2, C2>>;
-using Advect5JTable = Table<Seg<2, 2, C2, U3m, U3m>,     //
-                            Seg<3, 3, U3p, U5m, U5m>,    //
-                            Seg<4, 88, U5p, U5m, U5m>,   //
-                            Seg<89, 89, U3p, U3m, U3m>,  //
-                            Seg<90, 90, U3p, C2, C2>>;
 
 }  // namespace
 

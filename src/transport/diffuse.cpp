@@ -5,12 +5,15 @@
 // row, the cell fluxes of one cell row, then the node row above it in one
 // sweep that adds the radial, axial and wall terms in the order the
 // discretisation states them.
-// A division by a reference density of exactly 1 is left out (it is exact).
+// The fluxes, divergences and wall terms are those of transport/stencils.hpp.
+#include "transport/stencils.hpp"
 #include "transport/transport.hpp"
 
 namespace qel {
 
 namespace {
+
+using namespace stencil;
 
 // Cell fluxes of g in cell row q with the radius weight rw at the cell
 // centres: flxr = rw K dg/dr rhoh, flxz = K dg/dz rhoh, the derivatives
@@ -27,8 +30,8 @@ void cell_fluxes(State& s, const Field& g, const Array1<NC>& rw, int q) {
   double* __restrict fr = &s.spare.diffuse.flxr(1, q);
   double* __restrict fz = &s.spare.diffuse.flxz(1, q);
   for (int p = 0; p < NC; ++p) {
-    fr[p] = w[p] * k[p] * mrh[p] * (g1[p + 1] + g0[p + 1] - g1[p] - g0[p]) * 0.25 * rhoh;
-    fz[p] = (g1[p] + g1[p + 1] - g0[p + 1] - g0[p]) * k[p] * 0.25 * rhoh * mzh;
+    fr[p] = radial_flux(w[p], k[p], mrh[p], g1[p + 1], g0[p + 1], g1[p], g0[p], rhoh);
+    fz[p] = axial_flux(k[p], mzh, g1[p], g1[p + 1], g0[p + 1], g0[p], rhoh);
   }
 }
 
@@ -55,7 +58,7 @@ void node_row(const State& s, const double* __restrict rw3, double* __restrict o
   const double* __restrict rm = &s.spare.diffuse.flxr(1, jm);
   // Radial, nodes i = 2..90 at out[1..89]; cells i-1, i at [i-2], [i-1].
   for (int k = 1; k < NC; ++k) {
-    const double d = (rp[k] + rm[k] - rp[k - 1] - rm[k - 1]) * mr[k] * 0.25 / (rhoc * rw3[k]);
+    const double d = radial_divergence(rp[k], rm[k], rp[k - 1], rm[k - 1], mr[k], rhoc, rw3[k]);
     if constexpr (radial_set)
       out[k] = d;
     else
@@ -66,14 +69,15 @@ void node_row(const State& s, const double* __restrict rw3, double* __restrict o
     const double c = b.mz(j);
     const double* __restrict zp = &s.spare.diffuse.flxz(1, j);
     const double* __restrict zm = &s.spare.diffuse.flxz(1, j - 1);
-    if (ifirst == 1) out[0] = out[0] + (zp[0] + zp[0] - zm[0] - zm[0]) * c * 0.25 / rhoc;
+    if (ifirst == 1) out[0] = out[0] + axial_divergence(zp[0], zp[0], zm[0], zm[0], c, rhoc);
+    // With rho = 1 the division folds away.
     if (rhoc == 1.0) {
-      for (int k = 1; k < NC; ++k) out[k] = out[k] + (zp[k] + zp[k - 1] - zm[k] - zm[k - 1]) * c * 0.25;
+      for (int k = 1; k < NC; ++k) out[k] = out[k] + axial_divergence(zp[k], zp[k - 1], zm[k], zm[k - 1], c, 1.0);
     } else {
       for (int k = 1; k < NC; ++k)
-        out[k] = out[k] + (zp[k] + zp[k - 1] - zm[k] - zm[k - 1]) * c * 0.25 / rhoc;
+        out[k] = out[k] + axial_divergence(zp[k], zp[k - 1], zm[k], zm[k - 1], c, rhoc);
     }
-    out[NR - 1] = out[NR - 1] + (zp[NC - 1] + zp[NC - 1] - zm[NC - 1] - zm[NC - 1]) * c * 0.25 / rhoc;
+    out[NR - 1] = out[NR - 1] + axial_divergence(zp[NC - 1], zp[NC - 1], zm[NC - 1], zm[NC - 1], c, rhoc);
   } else {
     const int* ip = x.ip.data();
     const int* im = x.im.data();
@@ -82,7 +86,7 @@ void node_row(const State& s, const double* __restrict rw3, double* __restrict o
     const double cw = bottom ? 0.5 * b.mz(1) : 0.5 * b.mz(NR);
     const double rw = bottom ? 1.0 / b.rhoc(1) : 1.0 / b.rhoc(NR);
     for (int i = ifirst; i <= NR; ++i) {
-      const double f = (z[im[i - 1] - 1] + z[ip[i - 1] - 1]) * cw * rw;
+      const double f = end_wall_flux(z[im[i - 1] - 1], z[ip[i - 1] - 1], cw, rw);
       out[i - 1] = bottom ? out[i - 1] + f : out[i - 1] - f;
     }
   }
@@ -90,9 +94,9 @@ void node_row(const State& s, const double* __restrict rw3, double* __restrict o
   const double co = 0.5 * mr[NR - 1];
   if (inner) {
     const double ci = 0.5 * mr[0];
-    out[0] = out[0] + (rm[0] + rp[0]) * ci / (rhoc * rw3[0]);
+    out[0] = out[0] + side_wall_flux(rm[0], rp[0], ci, rhoc, rw3[0]);
   }
-  out[NR - 1] = out[NR - 1] - (rm[NC - 1] + rp[NC - 1]) * co / (rhoc * rw3[NR - 1]);
+  out[NR - 1] = out[NR - 1] - side_wall_flux(rm[NC - 1], rp[NC - 1], co, rhoc, rw3[NR - 1]);
 }
 
 }  // namespace

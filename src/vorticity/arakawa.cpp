@@ -1,13 +1,9 @@
+#include "vorticity/stencils.hpp"
 #include "vorticity/vorticity.hpp"
 
 namespace qel {
 
-namespace {
-
-// 1/48 in single precision.
-constexpr double kOne48Single = 0.02083333395421505;
-
-}  // namespace
+using namespace stencil;
 
 // Arakawa's energy- and enstrophy-conserving Jacobian in flux form: the
 // average of the three second-order Jacobians is a sum of fluxes along the
@@ -23,7 +19,7 @@ constexpr double kOne48Single = 0.02083333395421505;
 //
 // The links are formed row by row, i innermost, and the interior points of
 // a row summed as soon as the links of the row above exist; the edges and
-// corners follow.
+// corners follow. The formulas are those of vorticity/stencils.hpp.
 void arakawa(State& s, Field& t, const Field& a) {
   const Field& psi = s.fields.psi;
   const Basic& g = s.basic;
@@ -48,8 +44,8 @@ void arakawa(State& s, Field& t, const Field& a) {
       const double* __restrict a1 = a0 + N;
       double* __restrict d1 = &fd1(1, j);
       for (int i = 0; i < N - 1; ++i) {
-        e[i] = (-p1[i] - p1[i + 1]) * (a0[i] + a0[i + 1]);
-        d1[i] = (p0[i + 1] - p1[i]) * (a0[i] + a1[i + 1]);
+        e[i] = link_e_bottom(p1[i], p1[i + 1], a0[i], a0[i + 1]);
+        d1[i] = link_d(p0[i + 1], p1[i], a0[i], a1[i + 1]);
       }
     } else if (j < N) {
       const double* __restrict pm = p0 - N;
@@ -59,27 +55,27 @@ void arakawa(State& s, Field& t, const Field& a) {
       double* __restrict d1 = &fd1(1, j);
       double* __restrict d2 = &fd2(1, j);
       for (int i = 0; i < N - 1; ++i) {
-        e[i] = (pm[i] + pm[i + 1] - p1[i] - p1[i + 1]) * (a0[i] + a0[i + 1]);
-        d1[i] = (p0[i + 1] - p1[i]) * (a0[i] + a1[i + 1]);
-        d2[i] = (p0[i + 1] - pm[i]) * (a0[i] + am[i + 1]);
+        e[i] = link_e(pm[i], pm[i + 1], p1[i], p1[i + 1], a0[i], a0[i + 1]);
+        d1[i] = link_d(p0[i + 1], p1[i], a0[i], a1[i + 1]);
+        d2[i] = link_d(p0[i + 1], pm[i], a0[i], am[i + 1]);
       }
     } else {
       const double* __restrict pm = p0 - N;
       const double* __restrict am = a0 - N;
       double* __restrict d2 = &fd2(1, j);
       for (int i = 0; i < N - 1; ++i) {
-        e[i] = (pm[i] + pm[i + 1]) * (a0[i] + a0[i + 1]);
-        d2[i] = (p0[i + 1] - pm[i]) * (a0[i] + am[i + 1]);
+        e[i] = link_e_top(pm[i], pm[i + 1], a0[i], a0[i + 1]);
+        d2[i] = link_d(p0[i + 1], pm[i], a0[i], am[i + 1]);
       }
     }
     if (j < N) {
       const double* __restrict p1 = p0 + N;
       const double* __restrict a1 = a0 + N;
       double* __restrict n = &fn(1, j);
-      n[0] = (p0[1] + p1[1]) * (a0[0] + a1[0]);
+      n[0] = link_n_axis(p0[1], p1[1], a0[0], a1[0]);
       for (int i = 1; i < N - 1; ++i)
-        n[i] = (p0[i + 1] + p1[i + 1] - p0[i - 1] - p1[i - 1]) * (a0[i] + a1[i]);
-      n[N - 1] = (-p0[N - 2] - p1[N - 2]) * (a0[N - 1] + a1[N - 1]);
+        n[i] = link_n(p0[i + 1], p1[i + 1], p0[i - 1], p1[i - 1], a0[i], a1[i]);
+      n[N - 1] = link_n_outer(p0[N - 2], p1[N - 2], a0[N - 1], a1[N - 1]);
     }
   };
 
@@ -96,9 +92,8 @@ void arakawa(State& s, Field& t, const Field& a) {
     const double mzj = g.mz(j);
     const double rj = g.rhoc(j);
     for (int i = 1; i < N - 1; ++i) {
-      const double sa = e[i] - e[i - 1] + n[i] - nm[i];
-      const double sd = d1[i] - d1m[i - 1] + d2p[i - 1] - d2[i];
-      tr[i] = (tr[i] + mr[i] * mzj * -(sa + sd) * kOne48Single) / (rc[i] * rj);
+      const double sum = arakawa_interior_sum(e[i], e[i - 1], n[i], nm[i], d1[i], d1m[i - 1], d2p[i - 1], d2[i]);
+      tr[i] = arakawa_put(tr[i], mr[i], mzj, sum, rc[i], rj);
     }
   };
 
@@ -108,37 +103,7 @@ void arakawa(State& s, Field& t, const Field& a) {
     if (j >= 3) interior_row(j - 1);
   }
 
-  // T <- (T + mr mz S/48) / (rc rhoc), S the weighted link sum of the point.
-  auto put = [&](int i, int j, double sum) {
-    t(i, j) = (t(i, j) + g.mr(i) * g.mz(j) * sum * kOne48Single) / (g.rc(i) * g.rhoc(j));
-  };
-
-  // The edges, then the corners.
-  for (int i = 2; i <= N - 1; ++i) {
-    const double sa = fe(i, 1) - fe(i - 1, 1) + fn(i, 1);
-    const double sd = fd1(i, 1) + fd2(i - 1, 2);
-    put(i, 1, -2.0 * (sa + sd));
-  }
-  for (int i = 2; i <= N - 1; ++i) {
-    const double sa = fe(i, N) - fe(i - 1, N) - fn(i, N - 1);
-    const double sd = -fd1(i - 1, N - 1) - fd2(i, N);
-    put(i, N, -2.0 * (sa + sd));
-  }
-  for (int j = 2; j <= N - 1; ++j) {
-    const double sa = fe(1, j) + fn(1, j) - fn(1, j - 1);
-    const double sd = fd1(1, j) - fd2(1, j);
-    put(1, j, -2.0 * (sa + sd));
-  }
-  for (int j = 2; j <= N - 1; ++j) {
-    const double sa = -fe(N - 1, j) + fn(N, j) - fn(N, j - 1);
-    const double sd = -fd1(N - 1, j - 1) + fd2(N - 1, j + 1);
-    put(N, j, -2.0 * (sa + sd));
-  }
-
-  put(1, 1, -(4.0 * (fe(1, 1) + fn(1, 1)) + 2.0 * fd1(1, 1)));
-  put(N, 1, -(4.0 * (-fe(N - 1, 1) + fn(N, 1)) + 2.0 * fd2(N - 1, 2)));
-  put(1, N, -(4.0 * (fe(1, N) - fn(1, N - 1)) + 2.0 * -fd2(1, N)));
-  put(N, N, -(4.0 * (-fe(N - 1, N) - fn(N, N - 1)) + 2.0 * -fd1(N - 1, N - 1)));
+  arakawa_walls(g, t, fe, fn, fd1, fd2);
 }
 
 }  // namespace qel

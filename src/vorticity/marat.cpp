@@ -1,50 +1,32 @@
+#include "vorticity/stencils.hpp"
 #include "vorticity/vorticity.hpp"
 
 namespace qel {
 
 namespace {
 
-constexpr double kSixth = 1.0 / 6.0;
+using namespace stencil;
 
 // Face values along one line of points a[0..NR-1] (stride S apart) with the
 // mass fluxes fl on the same points: face k lies between points k and k+1.
-// The centred value is (a_k + a_k+1)(fl_k + fl_k+1)/4. The upwind-biased
-// ones (-1, 5, 2)/6 times the face velocity (fl_k + fl_k+1)/2 replace it
-// wherever the upstream stencil stays on the line: inflow through the first
-// face from the left and through the last face from the right keeps the
-// centred value, and so does a NaN velocity. Every face value is formed and
-// the right one selected, so the loop has no branches.
 template <int S>
 inline void face_values(const double* __restrict a, const double* __restrict fl,
                         double* __restrict out, bool upwind) {
   constexpr int M = NC;
   if (!upwind) {
-    for (int k = 0; k < M; ++k) out[k] = (a[(k + 1) * S] + a[k * S]) * (fl[k * S] + fl[(k + 1) * S]) * 0.25;
+    for (int k = 0; k < M; ++k) out[k] = face_centred(a + k * S, fl + k * S, S);
     return;
   }
-  // First face: only flow towards the wall (u <= 0) is upstream-biased.
-  {
-    const double u = (fl[0] + fl[S]) * 0.5;
-    const double c = (a[S] + a[0]) * (fl[0] + fl[S]) * 0.25;
-    const double m = u * kSixth * (2.0 * a[0] + (5.0 * a[S] - a[2 * S]));
-    out[0] = u <= 0.0 ? m : c;
-  }
-  for (int k = 1; k < M - 1; ++k) {
-    const double sum = fl[k * S] + fl[(k + 1) * S];
-    const double u = sum * 0.5;
-    const double c = (a[(k + 1) * S] + a[k * S]) * sum * 0.25;
-    const double p = u * kSixth * ((5.0 * a[k * S] + 2.0 * a[(k + 1) * S]) - a[(k - 1) * S]);
-    const double m = u * kSixth * (2.0 * a[k * S] + (5.0 * a[(k + 1) * S] - a[(k + 2) * S]));
-    out[k] = u >= 0.0 ? p : (u < 0.0 ? m : c);
-  }
-  // Last face: only flow towards the wall (u >= 0).
-  {
-    constexpr int k = M - 1;
-    const double u = (fl[k * S] + fl[(k + 1) * S]) * 0.5;
-    const double c = (a[(k + 1) * S] + a[k * S]) * (fl[k * S] + fl[(k + 1) * S]) * 0.25;
-    const double p = u * kSixth * ((5.0 * a[k * S] + 2.0 * a[(k + 1) * S]) - a[(k - 1) * S]);
-    out[k] = u >= 0.0 ? p : c;
-  }
+  out[0] = face_upwind<Face::First>(a, fl, S);
+  for (int k = 1; k < M - 1; ++k) out[k] = face_upwind<Face::Interior>(a + k * S, fl + k * S, S);
+  out[M - 1] = face_upwind<Face::Last>(a + (M - 1) * S, fl + (M - 1) * S, S);
+}
+
+// The faces between rows j and j+1 (kind K) for every column i at once.
+template <Face K>
+inline void row_faces(const double* __restrict a0, const double* __restrict f0,
+                      double* __restrict out) {
+  for (int i = 0; i < NR; ++i) out[i] = face_upwind<K>(a0 + i, f0 + i, NR);
 }
 
 }  // namespace
@@ -79,45 +61,23 @@ void marat(State& s, Field& t, const Field& a) {
     const double rj = g.rhoc(j);
     const double* __restrict fr = &F(1, j);
     double* __restrict tr = &t(1, j);
-    tr[0] = tr[0] - fr[0] * mr[0] / (rc[0] * rj);
-    for (int k = 1; k < N - 1; ++k) tr[k] = tr[k] + ((fr[k - 1] - fr[k]) * mr[k] * 0.5) / (rc[k] * rj);
-    tr[N - 1] = tr[N - 1] + fr[M - 1] * mr[N - 1] / (rj * rc[N - 1]);
+    tr[0] = face_divergence_first(tr[0], fr[0], mr[0], rc[0] * rj);
+    for (int k = 1; k < N - 1; ++k) tr[k] = face_divergence(tr[k], fr[k - 1], fr[k], mr[k], rc[k] * rj);
+    tr[N - 1] = face_divergence_last(tr[N - 1], fr[M - 1], mr[N - 1], rj * rc[N - 1]);
 
     // The j-faces between rows j and j+1, each column at once.
     if (j <= M) {
       double* __restrict gr = &G(1, j);
       const double* __restrict a0 = &a(1, j);
       const double* __restrict f0 = &flz(1, j);
-      const double* __restrict a1 = a0 + N;
-      const double* __restrict f1 = f0 + N;
       if (!upwind) {
-        for (int i = 0; i < N; ++i) gr[i] = (a0[i] + a1[i]) * (f0[i] + f1[i]) * 0.25;
+        for (int i = 0; i < N; ++i) gr[i] = face_centred(a0 + i, f0 + i, N);
       } else if (j == 1) {
-        const double* __restrict a2 = a1 + N;
-        for (int i = 0; i < N; ++i) {
-          const double u = (f0[i] + f1[i]) * 0.5;
-          const double c = (a0[i] + a1[i]) * (f0[i] + f1[i]) * 0.25;
-          const double m = u * kSixth * (2.0 * a0[i] + (5.0 * a1[i] - a2[i]));
-          gr[i] = u <= 0.0 ? m : c;
-        }
+        row_faces<Face::First>(a0, f0, gr);
       } else if (j == M) {
-        const double* __restrict am = a0 - N;
-        for (int i = 0; i < N; ++i) {
-          const double u = (f0[i] + f1[i]) * 0.5;
-          const double c = (a0[i] + a1[i]) * (f0[i] + f1[i]) * 0.25;
-          const double p = u * kSixth * ((5.0 * a0[i] + 2.0 * a1[i]) - am[i]);
-          gr[i] = u >= 0.0 ? p : c;
-        }
+        row_faces<Face::Last>(a0, f0, gr);
       } else {
-        const double* __restrict am = a0 - N;
-        const double* __restrict a2 = a1 + N;
-        for (int i = 0; i < N; ++i) {
-          const double u = (f0[i] + f1[i]) * 0.5;
-          const double c = (a0[i] + a1[i]) * (f0[i] + f1[i]) * 0.25;
-          const double p = u * kSixth * ((5.0 * a0[i] + 2.0 * a1[i]) - am[i]);
-          const double m = u * kSixth * (2.0 * a0[i] + (5.0 * a1[i] - a2[i]));
-          gr[i] = u >= 0.0 ? p : (u < 0.0 ? m : c);
-        }
+        row_faces<Face::Interior>(a0, f0, gr);
       }
     }
 
@@ -126,17 +86,17 @@ void marat(State& s, Field& t, const Field& a) {
       const double* __restrict g1 = &G(1, 1);
       const double c = g.mz(1);
       const double r1 = g.rhoc(1);
-      for (int i = 0; i < N; ++i) tr[i] = tr[i] - g1[i] * c / (r1 * rc[i]);
+      for (int i = 0; i < N; ++i) tr[i] = face_divergence_first(tr[i], g1[i], c, r1 * rc[i]);
     } else if (j < N) {
       const double* __restrict gm = &G(1, j - 1);
       const double* __restrict gp = &G(1, j);
       const double mzj = g.mz(j);
-      for (int i = 0; i < N; ++i) tr[i] = tr[i] + ((gm[i] - gp[i]) * mzj * 0.5) / (rj * rc[i]);
+      for (int i = 0; i < N; ++i) tr[i] = face_divergence(tr[i], gm[i], gp[i], mzj, rj * rc[i]);
     } else {
       const double* __restrict gm = &G(1, M);
       const double c = g.mz(N);
       const double rn = g.rhoc(N);
-      for (int i = 0; i < N; ++i) tr[i] = tr[i] + gm[i] * c / (rc[i] * rn);
+      for (int i = 0; i < N; ++i) tr[i] = face_divergence_last(tr[i], gm[i], c, rc[i] * rn);
     }
   }
 }

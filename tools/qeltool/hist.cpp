@@ -53,16 +53,25 @@ bool cell(const std::string& field, std::string& c) {
 int hist(const Args& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 1) throw Stop(2, "expected one history file\n" + usage("hist"));
   const std::string& name = args[0];
-  std::istringstream in(read_regular_file(name, "history file"));
+  const std::string text = read_regular_file(name, "history file");
+  // The model writes text only: a NUL byte marks a binary file (a dump
+  // named by mistake), refused before any output.
+  if (text.find('\0') != std::string::npos)
+    throw Stop(2, name + " is not a history file: it holds binary data");
+  std::istringstream in(text);
 
-  out << "time,DT,min_u,max_v,max_w,pressure_deficit,divmax,column_pressure_contrast\n";
-  int bad = 0;
+  std::ostringstream table;
+  std::string complaints;
+  int bad = 0, good = 0;
   int n = 0;
   bool in_header = true;
   for (std::string line; std::getline(in, line);) {
     ++n;
     // The parameter lines of a fresh start come first.
-    if (in_header && n <= kHeaderLines && line.size() == kHeaderLength) continue;
+    if (in_header && n <= kHeaderLines && line.size() == kHeaderLength) {
+      ++good;
+      continue;
+    }
     in_header = false;
 
     std::string row;
@@ -76,14 +85,23 @@ int hist(const Args& args, std::ostream& out, std::ostream& err) {
     }
     if (!ok) {
       ++bad;
-      err << "qeltool hist: " << name << ", line " << n
-          << ": not a diagnostic line (one blank and eight fixed fields, 77 characters); left "
-             "out\n";
+      complaints += "qeltool hist: " + name + ", line " + std::to_string(n) +
+                    ": not a diagnostic line (one blank and eight fixed fields, 77 characters); "
+                    "left out\n";
       continue;
     }
-    out << row << '\n';
+    ++good;
+    table << row << '\n';
   }
   if (in.bad()) throw Stop(2, "cannot read history file " + name);
+  // Damaged lines among good ones are reported one by one; a file without a
+  // single header or diagnostic line is some other file.
+  if (good == 0 && bad > 0)
+    throw Stop(2, name + " is not a history file: none of its " + std::to_string(bad) +
+                      " lines is a parameter or diagnostic line");
+  out << "time,DT,min_u,max_v,max_w,pressure_deficit,divmax,column_pressure_contrast\n"
+      << table.str();
+  err << complaints;
   return bad == 0 ? 0 : 2;
 }
 

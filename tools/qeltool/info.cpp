@@ -39,7 +39,7 @@ void range_line(std::ostream& out, std::string_view name, const double* x, std::
 int info(const Args& args, std::ostream& out, std::ostream&) {
   if (args.size() != 1) throw Stop(2, "expected one dump file\n" + usage("info"));
   auto s = std::make_unique<State>();
-  read_dump(*s, args[0]);
+  read_dump_file(*s, args[0]);
   const Par& par = s->par;
   const Fields& f = s->fields;
 
@@ -51,8 +51,17 @@ int info(const Args& args, std::ostream& out, std::ostream&) {
   const bool primitive = mode_name(par) == "primitive";
   for (const DumpField& d : dump_fields(f, primitive))
     range_line(out, d.name, d.data, d.cell ? CellField::size() : Field::size());
-  range_line(out, "r", s->basic.r.data(), NR);
-  range_line(out, "z", s->basic.z.data(), NR);
+  range_line(out, "r", s->basic.r.data(), std::size_t(Field::nx));
+  range_line(out, "z", s->basic.z.data(), std::size_t(Field::ny));
+  // The domain integrals of the NetCDF file (ke_integral, rv_integral,
+  // b_integral).
+  const Integrals in = integrals(*s);
+  const bool axi = par.AXI != 0.0;
+  out << " integrals over the domain, "
+      << (axi ? "per radian (weights rc dr dz)" : "per unit length (weights dr dz)") << '\n';
+  out << " kinetic energy   " << list_real(in.kinetic_energy) << '\n';
+  if (axi) out << " angular momentum " << list_real(in.angular_momentum) << '\n';
+  out << " buoyancy         " << list_real(in.buoyancy) << '\n';
   return 0;
 }
 

@@ -2,7 +2,9 @@
 // a restart dump.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 #include <memory>
 #include <numbers>
@@ -14,6 +16,7 @@
 #include "driver/console.hpp"
 #include "driver/files.hpp"
 #include "driver/namelist.hpp"
+#include "driver/signals.hpp"
 #include "driver/start.hpp"
 #include "grid/grid.hpp"
 #include "model/ranges.hpp"
@@ -43,27 +46,27 @@ struct Recipe {
 // near the axis.
 void add_vortex(State& s, const std::vector<double>& k) {
   const double circulation = k[0], a = k[1];
-  for (int i = 1; i <= NR; ++i) {
+  for (int i = 1; i <= Field::nx; ++i) {
     const double r = s.basic.r(i);
     const double v =
         r > 0.0 ? circulation / (2.0 * std::numbers::pi * r) * -std::expm1(-(r * r) / (a * a))
                 : 0.0;
-    for (int j = 1; j <= NR; ++j) s.fields.v(i, j) += v;
+    for (int j = 1; j <= Field::ny; ++j) s.fields.v(i, j) += v;
   }
 }
 
 // Solid-body rotation: v = omega r.
 void add_solidbody(State& s, const std::vector<double>& k) {
-  for (int j = 1; j <= NR; ++j)
-    for (int i = 1; i <= NR; ++i) s.fields.v(i, j) += k[0] * s.basic.r(i);
+  for (int j = 1; j <= Field::ny; ++j)
+    for (int i = 1; i <= Field::nx; ++i) s.fields.v(i, j) += k[0] * s.basic.r(i);
 }
 
 // Gaussian buoyancy anomaly A exp(-((r - r0)^2 + (z - z0)^2) / radius^2).
 void add_thermal(State& s, const std::vector<double>& k) {
   const double amplitude = k[0], r0 = k[1], z0 = k[2], radius = k[3];
-  for (int j = 1; j <= NR; ++j) {
+  for (int j = 1; j <= Field::ny; ++j) {
     const double dz = s.basic.z(j) - z0;
-    for (int i = 1; i <= NR; ++i) {
+    for (int i = 1; i <= Field::nx; ++i) {
       const double dr = s.basic.r(i) - r0;
       s.fields.b(i, j) += amplitude * std::exp(-(dr * dr + dz * dz) / (radius * radius));
     }
@@ -137,46 +140,87 @@ int init(const Args& args, std::ostream& out, std::ostream& err) {
       throw Stop(2, "key " + kv.key + " must be positive, found " + kv.value);
   }
 
-  // Like a run, init writes into the directory only while it holds it.
-  ensure_directory(dir);
+  // Everything is read, built and checked before anything is written: a
+  // refusal leaves no file and no directory behind.
+  struct stat st {};
+  const bool have_dir = ::stat(dir.c_str(), &st) == 0;
+  if (have_dir && !S_ISDIR(st.st_mode)) throw Stop(2, "'" + dir + "' is not a directory");
+  if (!have_dir && errno != ENOENT)
+    throw Stop(2, "cannot use the experiment directory " + dir + ": " + std::strerror(errno));
+  // Like a run, init works in the directory only while it holds it.
   DirLock lock;
-  lock.take(dir, err, "qeltool init");
+  if (have_dir) lock.take(dir, err, "qeltool init");
   // An earlier dump of the experiment is replaced only on request.
   const std::string name = dump_name(dir, stamp);
-  struct stat st {};
-  if (!force && ::stat(name.c_str(), &st) == 0)
+  if (!force && have_dir && ::stat(name.c_str(), &st) == 0)
     throw Stop(2, name + " exists; remove it or pass --force to replace it");
 
-  // A fresh directory gets a parameter file to start from.
-  const bool new_input = ensure_input(dir, recipe->name);
-
-  // The fresh start of the driver: parameters from qel.input, the grid, the
-  // history header (TIME as read), the fields, TIME reset, the viscosity.
-  auto s = std::make_unique<State>();
+  // The parameters: qel.input, or the default group for a directory without one.
   const std::string input = dir + "/qel.input";
-  std::istringstream file(read_regular_file(input, "parameter file"));
+  const bool new_input = !have_dir || (::stat(input.c_str(), &st) != 0 && errno == ENOENT);
+  const std::string input_text =
+      new_input ? default_input(recipe->name) : read_regular_file(input, "parameter file");
+  auto s = std::make_unique<State>();
+  std::istringstream file(input_text);
   ListReader rd(file, input);
   read_namelist(rd, s->par);
-  for (const auto& [k, v] : edits) s->par.*kParMembers[k] = v;
   if (const auto bad = par_out_of_range(s->par)) throw Stop(2, input + ": " + *bad);
+  for (const auto& [k, v] : edits) s->par.*kParMembers[k] = v;
+  if (const auto bad = par_out_of_range(s->par))
+    throw Stop(2, "the parameters as changed on the command line: " + *bad);
+
+  // The fresh start of the driver: the grid, the history header (TIME as
+  // read), the fields, TIME reset, the viscosity; then the recipe's flow.
   maketrans(*s);
-  s->par.fnr = double(NR);
-  s->par.fnz = double(NR);
+  s->par.fnr = double(Field::nx);
+  s->par.fnz = double(Field::ny);
   const Par header = s->par;
   fresh_fields(*s);
   s->par.TIME = 0.0;
   viscosity_profile(*s);
-
   recipe->add(*s, values);
-  write_dump(*s, name);
-  // A restart continues the history of its run, so a directory without one
-  // gets the history of this fresh start: the parameter header. An existing
-  // history is left as it is; the restart appends to it.
+  // A state with a NaN or an infinity would only stop the restart.
+  for (const DumpField& d : dump_fields(s->fields, false))
+    for (int j = 1; j <= Field::ny; ++j)
+      for (int i = 1; i <= Field::nx; ++i) {
+        const double x = d.data[std::size_t(i - 1) + std::size_t(Field::nx) * std::size_t(j - 1)];
+        if (!std::isfinite(x))
+          throw Stop(2, "the recipe " + std::string(recipe->name) + " gives " + d.name + " = " +
+                            (std::isnan(x) ? std::string("NaN") : shortest(x)) + " at r = " + shortest(s->basic.r(i)) +
+                            ", z = " + shortest(s->basic.z(j)) +
+                            "; choose values that keep every field finite");
+      }
+
+  // Writing: an interrupt removes the temporary file of the dump.
+  const RunSignals signals;
+  note_interrupt("qeltool init", name + " was not written");
+  if (!have_dir) {
+    if (::mkdir(dir.c_str(), 0777) != 0)
+      throw Stop(2, "cannot make the experiment directory " + dir + ": " + std::strerror(errno));
+    lock.take(dir, err, "qeltool init");
+  }
   const std::string hist = history_name(dir);
-  const bool new_history = ::stat(hist.c_str(), &st) != 0;
-  if (new_history) {
-    History h;
-    h.create(hist, header);
+  bool new_history = false;
+  try {
+    if (new_input) replace_file(input, input_text);
+    write_dump(*s, name);
+    // A restart continues the history of its run, so a directory without
+    // one gets the history of this fresh start: the parameter header. An
+    // existing history is left as it is; the restart appends to it.
+    new_history = ::stat(hist.c_str(), &st) != 0;
+    if (new_history) {
+      History h;
+      h.create(hist, header);
+    }
+  } catch (const Stop&) {
+    // A failed write takes back what this call made.
+    if (new_input) ::unlink(input.c_str());
+    if (!have_dir) {
+      ::unlink(name.c_str());
+      ::unlink(hist.c_str());
+      ::rmdir(dir.c_str());
+    }
+    throw;
   }
 
   out << "wrote " << name << ": " << recipe->name;

@@ -30,12 +30,9 @@ int hist(const Args& args, std::ostream& out, std::ostream& err);
 int run(const Args& args, std::ostream& out, std::ostream& err);
 int params(const Args& args, std::ostream& out, std::ostream& err);
 
-// qeltool init's preparation of DIR: ensure_directory makes the directory
-// when it does not exist; ensure_input writes a parameter file DIR/qel.input
-// suitable for the recipes when there is none, true when it wrote one. Both
-// throw Stop (status 2).
-void ensure_directory(const std::string& dir);
-bool ensure_input(const std::string& dir, const std::string& recipe);
+// The parameter file qeltool init writes into a directory that has none,
+// suitable for the recipes (named in its opening text).
+std::string default_input(const std::string& recipe);
 
 // The usage text of one subcommand ("" for the overview of all).
 std::string usage(std::string_view command);
@@ -74,5 +71,33 @@ struct DumpField {
   bool cell;  // on the cell centres
 };
 std::vector<DumpField> dump_fields(const Fields& f, bool primitive);
+
+// read_dump, its messages calling the file a dump.
+void read_dump_file(State& s, const std::string& name);
+
+// Derived fields at the grid points (derived.cpp). The weight of a point is
+// its control volume: dr dz with half widths at the axis and the walls,
+// times the model's radius factor rc in axisymmetric geometry (a volume per
+// radian of azimuth; an area in plane geometry).
+void control_weights(const State& s, Field& wgt);
+// psi = integral of r w dr from the axis at each height (w dr in plane
+// geometry), trapezoidal rule.
+void stream_function(const State& s, Field& psi);
+// zeta = w_r - u_z by centred differences, one-sided at the edges.
+void vorticity(const State& s, Field& zeta);
+// (1/2)(u^2 + v^2 + w^2).
+void kinetic_energy(const State& s, Field& ke);
+// r v.
+void angular_momentum(const State& s, Field& rv);
+// b minus its weighted horizontal mean at each height.
+void buoyancy_anomaly(const State& s, Field& anomaly);
+// b minus the fresh start's b0(z) = 1 / (1 + exp(BSMOOTH (BINTERFACE - z))).
+void buoyancy_background_anomaly(const State& s, Field& anomaly);
+
+// Weighted sums over the domain of (1/2)(u^2 + v^2 + w^2), r v and b.
+struct Integrals {
+  double kinetic_energy, angular_momentum, buoyancy;
+};
+Integrals integrals(const State& s);
 
 }  // namespace qel::tool

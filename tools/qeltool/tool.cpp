@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/console.hpp"
+#include "driver/files.hpp"
 #include "model/version.hpp"
 #include "qeltool/qeltool.hpp"
 
@@ -57,6 +58,9 @@ constexpr const char* kInit =
     "NAME=VALUE changes a run parameter of group F (any letter case) from its\n"
     "value in qel.input for this initial state (qel.input itself is kept).\n"
     "Values are real constants (1, 0.5, 2e-3, 2d-3); every value must be finite.\n"
+    "The parameters and the resulting fields are checked before anything is\n"
+    "written: a field that is not finite (a NaN or an infinity) is refused,\n"
+    "leaving no file and no directory behind.\n"
     "A DIR that does not exist is made, and a DIR without qel.input gets one\n"
     "with default parameters: an axisymmetric cylinder of radius 1 and height\n"
     "2, no-slip walls, viscosity 1e-3, the vorticity core, no rotation, no body\n"
@@ -70,7 +74,10 @@ constexpr const char* kInfo =
     "(vorticity core USEPRIM = 0, primitive core USEPRIM > 0, none USEPRIM < 0)\n"
     "and the smallest and largest value of every field and of the grid. NaN\n"
     "values are left out of the range and counted. In primitive mode p_cell is\n"
-    "the cell-centred pressure and p_point the pressure at the grid points.\n";
+    "the cell-centred pressure and p_point the pressure at the grid points.\n"
+    "Then the integrals over the domain of the kinetic energy density, of the\n"
+    "angular momentum r v (axisymmetric runs) and of b, each point weighted by\n"
+    "its control volume (those of 'qeltool nc').\n";
 
 constexpr const char* kNc =
     "usage: qeltool nc OUT.nc DUMP...\n"
@@ -80,11 +87,19 @@ constexpr const char* kNc =
     "pressure); coordinates from the dump's grid; time from TIME, in increasing\n"
     "order; the time step dt(time); the fields b, v, u, w, visc, bdf, and psi and\n"
     "zeta (vorticity mode or no dynamics) or p_cell (cell-centred pressure) and\n"
-    "p_point (pressure at the grid points) in primitive mode. The 36 parameters\n"
-    "are global attributes (TIME and DT those of the first time). Dumps of\n"
-    "different runs (any parameter other than TIME and DT, or the grid,\n"
-    "differs) and two dumps of the same time are refused. OUT must end in .nc;\n"
-    "it is replaced only when the whole file has been written.\n";
+    "p_point (pressure at the grid points) in primitive mode. Derived fields:\n"
+    "psi_from_w and zeta_from_uw (primitive mode: the stream function from the\n"
+    "mass flux and the vorticity w_r - u_z), ke (kinetic energy density), rv\n"
+    "(angular momentum, axisymmetric runs), b_anomaly (b minus its horizontal\n"
+    "mean) and b_anomaly_background (b minus a fresh start's profile); the\n"
+    "domain integrals ke_integral, rv_integral and b_integral along time. The 36\n"
+    "parameters are global attributes (those of the first time); a parameter\n"
+    "changed at a restart is also a variable along time of its name, listed in\n"
+    "the attribute varying_parameters. Dumps that are not of one run (another\n"
+    "grid, geometry or core), two dumps of the same time, branches of a run\n"
+    "interleaved in time and a TIME that is not finite are refused. OUT must\n"
+    "end in .nc; it is replaced only when the whole file has been written, and\n"
+    "an interrupt leaves no temporary file.\n";
 
 constexpr const char* kHist =
     "usage: qeltool hist qel.hist\n"
@@ -94,7 +109,9 @@ constexpr const char* kHist =
     "parameter header of a fresh start is skipped. A field the model filled\n"
     "with asterisks (too wide) is an empty cell, NaN stays NaN and infinities are\n"
     "inf and -inf. A line that is not a diagnostic line is reported on standard\n"
-    "error with its number and left out; the exit status is then 2.\n";
+    "error with its number and left out; the exit status is then 2. A file that\n"
+    "holds binary data, or no parameter or diagnostic line at all, is refused\n"
+    "(status 2, no output).\n";
 
 constexpr const char* kRun =
     "usage: qeltool run DIR [--restart STAMP] --until T --dump-every X --diag-every Y\n"
@@ -176,12 +193,25 @@ std::vector<DumpField> dump_fields(const Fields& f, bool primitive) {
       {"bdf", "body-force shape", f.bdf.data(), false}};
   if (primitive) {
     v.push_back({"p_cell", "pressure at the cell centres", f.psi.data(), true});
-    v.push_back({"p_point", "pressure averaged to the grid points", f.zeta.data(), false});
+    v.push_back({"p_point", "pressure averaged to the grid points", f.p_point().data(), false});
   } else {
     v.push_back({"psi", "stream function", f.psi.data(), false});
     v.push_back({"zeta", "azimuthal vorticity", f.zeta.data(), false});
   }
   return v;
+}
+
+void read_dump_file(State& s, const std::string& name) {
+  try {
+    read_dump(s, name);
+  } catch (const Stop& e) {
+    // The reader is the model's restart; here the file is simply a dump.
+    std::string m = e.what();
+    for (std::size_t at; (at = m.find("restart file ")) != std::string::npos;)
+      m.replace(at, 13, "dump ");
+    if (m.starts_with("dump " + name + " is not a dump")) m.erase(0, 5);
+    throw Stop(e.status, m);
+  }
 }
 
 int qeltool(const Args& args, std::ostream& out, std::ostream& err) {

@@ -1,3 +1,9 @@
+// The cyclic reduction one product operator after another: the shifted
+// tridiagonal solves and the product operators built from them, the root
+// and scalar indexing, the partition of the work array and the argument
+// checks, the solve blktr1 and the capacitance row of a periodic second
+// index. blktri runs this solve where its side-by-side plan does not apply
+// (a periodic first index, or data other than the set-up's).
 #include "elliptic/blktri.hpp"
 
 #include <algorithm>
@@ -334,25 +340,6 @@ int blktri_check(Cblkt& cb, int iflg, int np, int n, std::span<const float> an,
   if (np == 0) cb.nm = n - 1;
   w[0] = float(p.words);
   return 0;
-}
-
-int blktri_reference(Cblkt& cb, Value& val, int iflg, int np, int n, std::span<const float> an,
-                     std::span<const float> bn, std::span<const float> cn, int mp, int m,
-                     std::span<const float> am, std::span<const float> bm,
-                     std::span<const float> cm, int idimy, std::span<float> y,
-                     std::span<float> w) {
-  BlkPartition p;
-  int ierror = blktri_check(cb, iflg, np, n, an, bn, cn, m, am, bm, cm, idimy, y, w, p);
-  if (ierror != 0) return ierror;
-  if (iflg == 0) {
-    compb(cb, val, n, ierror, an.data(), bn.data(), cn.data(), w.data() + 1,
-          w.data() + p.iwah - 1, w.data() + p.iwbh - 1);
-    return ierror;
-  }
-  blktr1(cb, m, an.data(), cn.data(), am.data(), bm.data(), cm.data(), idimy, y.data(),
-         w.data() + 1, w.data() + p.iw1 - 1, mp != 0 ? prod : prodp,
-         mp != 0 ? cprod : cprodp);
-  return ierror;
 }
 
 // Reduction. Row I at level r carries the equation
