@@ -74,11 +74,7 @@ void write_levels(const State& s, const StepCarry& c, const std::string& dump,
   for_each_level(s, c.kold, c.kolder, [&](const Field& f) { put(f.data(), 8 * f.size()); });
   const std::uint64_t own = fnv1a(reinterpret_cast<const unsigned char*>(rec.data()), kSize - 8);
   put(&own, 8);
-  try {
-    replace_file(name, rec);
-  } catch (const Stop& e) {
-    throw Stop(2, std::string(e.what()) + " (the companion of dump " + dump + ")");
-  }
+  write_atomically(name, rec, "companion file " + name + " of dump " + dump);
 }
 
 std::string read_levels(State& s, StepCarry& c, const std::string& dump, const std::string& name) {

@@ -52,6 +52,7 @@ struct Run {
   std::ostream& out;
   std::ostream& err;
   DirLock lock;
+  std::string access;  // the path through which the run reaches its directory
 
   bool fresh = true;
   bool new_history = false;  // a restart in a directory without qel.hist
@@ -157,6 +158,13 @@ void start_dialogue(Run& run) {
   run.out.flush();
   run.s.dirnam = experiment_directory(read_path(run.con, "the experiment directory"));
   run.lock.take(run.s.dirnam, run.err, "qeln");
+  // The files the run writes go to the directory it locked, through its
+  // descriptor, even if the directory is renamed or replaced meanwhile.
+  run.access = run.s.dirnam;
+  struct stat st {};
+  if (const std::string fd = "/proc/self/fd/" + std::to_string(run.lock.fd());
+      run.lock.fd() >= 0 && ::stat(fd.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    run.access = fd;
   remove_stale_temporaries(run.s.dirnam, run.err);
   write_record(run.out, Record() << "enter restart timestamp");
   write_record(run.out, Record() << "or enter -1 to start fresh");
@@ -361,6 +369,19 @@ void step_core(State& s, int knew, int kold, int kolder, std::int32_t nstep) {
   if (s.par.USEPRIM > 0.0) prim(s, knew, kold, kolder, nstep);
 }
 
+// The dump of the present state and, for a core, its companion: what the
+// next step needs besides the dump (the two older tendency levels, the last
+// two steps, the time since the last diagnostic line as it stands after
+// this step's line).
+void write_dump_files(Run& run, std::int64_t stamp) {
+  State& s = run.s;
+  write_dump(s, dump_name(run.access, stamp));
+  if (s.par.USEPRIM < 0.0) return;
+  const StepCarry carry{run.kold, run.kolder, std::min(run.nstep + run.prior, 2),
+                        run.tacc > run.tdiag ? 0.0 : run.tacc, s.others.dtold1, s.others.dtold2};
+  write_levels(s, carry, dump_name(run.access, stamp), levels_name(run.access, stamp));
+}
+
 void write_dump_now(Run& run) {
   State& s = run.s;
   // The primitive core's dump holds the pressure at the grid points in zeta.
@@ -374,15 +395,14 @@ void write_dump_now(Run& run) {
     return;
   }
   write_record(run.out, Record() << "will write dump file " << name);
-  write_dump(s, name);
-  // What the next step of a core needs besides the dump: the two older
-  // tendency levels, the last two steps, and the time since the last
-  // diagnostic line as it stands after this step's line.
-  if (s.par.USEPRIM >= 0.0) {
-    const StepCarry carry{run.kold, run.kolder, std::min(run.nstep + run.prior, 2),
-                          run.tacc > run.tdiag ? 0.0 : run.tacc, s.others.dtold1,
-                          s.others.dtold2};
-    write_levels(s, carry, name, levels_name(s.dirnam, stamp));
+  try {
+    write_dump_files(run, stamp);
+  } catch (const Stop& e) {
+    // Messages name the directory as the user typed it.
+    std::string m = e.what();
+    for (std::size_t at; run.access != s.dirnam && (at = m.find(run.access)) != std::string::npos;)
+      m.replace(at, run.access.size(), s.dirnam);
+    throw Stop(e.status, m);
   }
   ++run.dumps;
   note_dump(name, true);
