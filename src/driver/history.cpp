@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <sstream>
 
@@ -50,16 +49,15 @@ void History::open_existing(const std::string& name) {
 
 namespace {
 
-// Whether a history's last line, which lost only its line end, is whole:
-// within the 100-line header a list-directed value (26 characters holding
-// one number), after it a diagnostic line (77 characters holding eight).
-bool whole_line(const std::string& text, std::int64_t lines_before) {
-  const bool header = lines_before < 100;
-  if (text.size() != (header ? 26u : 77u)) return false;
+// Whether a history's last line, which lost only its line end, is whole: a
+// header value (26 characters holding one number) or a diagnostic line (77
+// characters holding eight).
+bool whole_line(const std::string& text) {
+  if (text.size() != 26 && text.size() != 77) return false;
   std::istringstream in(text);
   int values = 0;
   for (double x; in >> x;) ++values;
-  return in.eof() && values == (header ? 1 : 8);
+  return in.eof() && values == (text.size() == 26 ? 1 : 8);
 }
 
 }  // namespace
@@ -68,12 +66,12 @@ std::string History::repair() {
   if (size_ == 0) return "";
   std::string all(std::size_t(size_), '\0');
   if (::pread(fd_, all.data(), all.size(), 0) != ssize_t(all.size())) fail("read");
-  // The end of the last whole line, and how many lines precede it.
+  // The end of the last whole line.
   const std::size_t last = all.rfind('\n');
   const std::int64_t end = last == std::string::npos ? 0 : std::int64_t(last + 1);
   if (end == size_) return "";
   const std::string tail = all.substr(std::size_t(end));
-  if (whole_line(tail, std::count(all.begin(), all.begin() + end, '\n'))) {
+  if (whole_line(tail)) {
     // Only the line end was lost: it is added.
     if (!file_io::write_all(fd_, reinterpret_cast<const unsigned char*>("\n"), 1)) fail("repair");
     size_ += 1;
