@@ -194,6 +194,8 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
       {"", {}, big + "\n" + times, {}, "cannot open restart file @/qel" + big + ".dat"},
       // qeltool refuses the same values before anything is written.
       {"", {}, "", {"run", "@", "STR=2.5", "--until", "1", "--dump-every", "1", "--diag-every", "1"}, "0 < STR < 2"},
+      {"", {}, "", {"run", "@", "--until", "1", "--dump-every", "1e-320", "--diag-every", "1"},
+       "must be positive, found 1e-320 (a subnormal number, which the model reads as 0)"},
       {"", {}, "", {"run", "@", "DT=NaN", "--save-input", "--until", "1", "--dump-every", "1", "--diag-every", "1"},
        "DT = NaN"},
       {"AXI = 0.5", {}, "", {"init", "@", "0", "rest"}, "qel.input: AXI = 0.50000000000000000 is outside"},

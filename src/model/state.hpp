@@ -259,8 +259,8 @@ struct Spare {
     Field fe, fn, fd1, fd2; // link fluxes, one array per link direction
   } arakawa;
   struct {
-    Array2<NC, NR> F, U; // i-face fluxes and velocities
-    Array2<NR, NC> G, W; // j-face fluxes and velocities
+    Array2<NC, NR> F; // i-face fluxes
+    Array2<NR, NC> G; // j-face fluxes
   } marat;
 };
 
@@ -268,7 +268,6 @@ struct Spare {
 struct Saved {
   Array1<NR> H;          // rm: per-column running maxima
   Field DRDT, DQDT;      // incmp: trial tendencies of u and w
-  Array1<NR> DPD1, DPD2; // pforce
 };
 
 struct State {

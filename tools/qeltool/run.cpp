@@ -51,8 +51,10 @@ int run(const Args& args, std::ostream& out, std::ostream& err) {
       real_value(until, "--until");
     } else if (a == "--dump-every") {
       value(dump_every);
-      if (!(real_value(dump_every, "--dump-every") > 0.0))
-        throw Stop(2, "the dump interval --dump-every must be positive, found " + dump_every);
+      // A subnormal value reads as 0 here, as in the model.
+      if (const double v = real_value(dump_every, "--dump-every"); !(v > 0.0))
+        throw Stop(2, "the dump interval --dump-every must be positive, found " + dump_every +
+                          subnormal_note(v));
     } else if (a == "--diag-every") {
       value(diag_every);
       if (!(real_value(diag_every, "--diag-every") >= 0.0))
