@@ -253,6 +253,10 @@ struct Spare {
     Array2<NC, NR> F, U; // i-face fluxes and velocities
     Array2<NR, NC> G, W; // j-face fluxes and velocities
   } marat;
+  struct {
+    Array2<NC, NR> fr; // i-face fluxes of the primitive core's flux form
+    Array2<NR, NC> fz; // j-face fluxes
+  } flux_form;
 };
 
 // Arrays that single routines keep between their calls.

@@ -22,7 +22,7 @@ void advect(State& s, Field& t, const Field& f) {
   } else if (order == 5.0) {
     advect5(s, t, f);
   } else if (order < 0.0) {
-    marat(s, t, f);
+    flux_form(s, t, f);
   } else {
     throw Stop(1, "ORDER = " + real_text(order) +
                       " has no advection scheme in the primitive-variable core: use 3 (third-order "
