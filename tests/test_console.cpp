@@ -86,28 +86,17 @@ TEST(RealInput, EveryConstantFormGivesTheNearestDoubleAndNothingElseIsTaken) {
   EXPECT_TRUE(parse_integer("002147483658", m) && m == 2147483658);
 }
 
-TEST(ListInput, PathsRunOverSlashesAndLinesHaveALimit) {
-  // Unquoted, a path ends at a blank or comma only; quoted, as any text.
-  std::istringstream in("runs/exp1/ rest\n/abs/path,x\n'a b/c'\n" + std::string(kMaxLine, 'x') + "\n" +
+// Unquoted, a path ends at a blank or comma only; quoted, as any text. A
+// slash ends a statement and leaves the item as it was; the rest of the
+// statement's last line is discarded; lines have a limit.
+TEST(ListInput, PathsRunOverSlashesStatementsSpanLinesAndLinesHaveALimit) {
+  std::istringstream in("runs/exp1/ rest\n/abs/path,x\n'a b/c'\n'my exp' \"it\"\"s\" 'don''t',plain/after\n"
+                        "  1.5,2\n\n  , 3d0 4 extra\n5 / 6\nrun/1 x\n\t-7\r\n" + std::string(kMaxLine, 'x') + "\n" +
                         std::string(kMaxLine + 1, 'y'));
   ListReader rd(in, "standard input");
   EXPECT_EQ(read_path(rd, "the directory"), "runs/exp1/");
   EXPECT_EQ(read_path(rd, "the directory"), "/abs/path");
   EXPECT_EQ(read_path(rd, "the directory"), "a b/c");
-  EXPECT_EQ(read_text(rd, "x").size(), kMaxLine);  // the longest line allowed
-  try {
-    read_text(rd, "y");
-    ADD_FAILURE() << "a line beyond the limit was read";
-  } catch (const Stop& e) {
-    EXPECT_EQ(std::string(e.what()), "standard input, line 5: longer than 1048576 characters; no answer is that long");
-  }
-}
-
-TEST(ListInput, StatementsSpanLinesStopAtSlashesAndDiscardTheirLastLine) {
-  std::istringstream in("'my exp' \"it\"\"s\" 'don''t',plain/after\n  1.5,2\n\n  , 3d0 4 extra\n"
-                        "5 / 6\nrun/1 x\n\t-7\r\n");
-  ListReader rd(in, "standard input");
-  // The slash ends the statement and leaves the item as it was.
   std::string all, t = "unchanged";
   rd.begin();
   while (rd.text(t, "t")) all += t + "|";
@@ -117,10 +106,17 @@ TEST(ListInput, StatementsSpanLinesStopAtSlashesAndDiscardTheirLastLine) {
   rd.begin();
   EXPECT_TRUE(rd.real(a, "tstop") && rd.real(b, "tdump") && rd.real(c, "tdiag") && a == 1.5 && b == 2 && c == 3);
   rd.end();
-  EXPECT_EQ(rd.line_number(), 4);
+  EXPECT_EQ(rd.line_number(), 7);
   EXPECT_EQ(read_real(rd, "tstop"), 5.0);
   EXPECT_EQ(read_text(rd, "the directory"), "run");
   EXPECT_EQ(read_integer(rd, "the stamp"), -7);
+  EXPECT_EQ(read_text(rd, "x").size(), kMaxLine);  // the longest line allowed
+  try {
+    read_text(rd, "y");
+    ADD_FAILURE() << "a line beyond the limit was read";
+  } catch (const Stop& e) {
+    EXPECT_EQ(std::string(e.what()), "standard input, line 12: longer than 1048576 characters; no answer is that long");
+  }
   EXPECT_FALSE(rd.getline(t));
 }
 

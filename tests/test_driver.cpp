@@ -71,48 +71,35 @@ struct Experiment {
 
 }  // namespace
 
-TEST(FreshStart, TranscriptAndHistoryHeaderAreExact) {
+// The layout of the transcript and of the history at 91 x 91 is held by the
+// output digests; here what they do not cover: a directory name longer than
+// any fixed-length field, a negative stamp other than -1, TIME shown before
+// its reset and the summary on the error output.
+TEST(FreshStart, TranscriptAndHistoryShowTheParametersAsReadAndTheWholeDirectory) {
   Experiment e("PRN = -2.5");
   put(e.dir / "qel.hist", "an earlier history\n");
   // Any negative stamp starts fresh. Dumps at the first step and on crossing
   // 1.5 and 3.0; lines when more than 0.75 has accumulated: at 1, 2 and 3.
   const Result r = e.run("-5\n0\n3, 1.5, 0.75\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  // Only the summary of the run on the error output: six steps of 0.5 to
-  // time 3, three dumps.
+  // Only the summary on the error output: six steps of 0.5 to time 3, three dumps.
   EXPECT_TRUE(r.err.starts_with("qeln: 6 steps to model time 3 in ")) << r.err;
   EXPECT_TRUE(r.err.ends_with(" steps per second), 3 dumps written\n")) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
-  // The members in group order, each with its list-output field of 25
-  // characters (none for zero, 1 for one). The group and the history header
-  // show the parameters as qel.input gave them, TIME before its reset to 0.
-  std::istringstream members(
-      "TIME=  7.2500000000000000     |DT= 0.50000000000000000     |DTMAX=|CFL=|DIFF=|"
-      "USEPRIM= -1.0000000000000000     |ORDER=|REI=  1.0000000000000000E-003|REIT=|"
-      "RWID=  2.0000000000000000     |HITE=1|STR=1|STZ=1|PIT=|RLX=|AXI=|SWIRL=|SLIPB=|SLIPT=|"
-      "SLIPS=|BDFON=|BDFZ=|BDFRZ=|BDFRX=|BDFTURNON=|BUOYBOUND=|BACTIVE=|"
-      "BSMOOTH=  1000.0000000000000     |BINTERFACE=  2.0000000000000000     |FROUDEINV=|RAY=|"
-      "PRN= -2.5000000000000000     |EXTRA1=|EXTRA2=|EXTRA3=|EXTRA4=");
-  std::string group, header, zero = "  0.0000000000000000     ";
-  for (std::string m; std::getline(members, m, '|');) {
-    if (m.ends_with('=')) m += zero;
-    if (m.ends_with("=1")) m.replace(m.size() - 1, 1, "  1.0000000000000000     ");
-    group += " " + m + ",\n";
-    header += " " + m.substr(m.find('=') + 1) + "\n";
-  }
-  for (int m = 36; m < 98; ++m) header += " " + zero + "\n";
-  header += "   91.000000000000000     \n   91.000000000000000     \n";
-  const std::string dump = " will write dump file " + e.path() + "/qel00",
-                    tail = " 0.50000    0.0000    0.0000    0.0000    0.0000  0.000000    0.0000\n",
-                    d1 = "    1.000" + tail, d2 = "    2.000" + tail, d3 = "    3.000" + tail;
-  EXPECT_EQ(r.out, "  enter directory for input/output of files (e.g. 'myexp'):\n"
-                   " enter restart timestamp\n or enter -1 to start fresh\n"
-                   "  current parameters are:\n&F\n" + group + " /\n"
-                   "  do you want to change any parameters?\n"
-                   "  for 'yes, and rewrite qel.input': 2 , 'yes, but do not rewrite qel.input:' 1,"
-                   " 'no:' 0\n  time=   0.0000000000000000       enter tstop,tdump,tdiag\n" +
-                   dump + "0500.dat\n" + d1 + dump + "1500.dat\n" + d2 + dump + "3000.dat\n" + d3);
-  EXPECT_EQ(e.read("qel.hist"), header + d1 + d2 + d3);
+  const std::string tail = " 0.50000    0.0000    0.0000    0.0000    0.0000  0.000000    0.0000\n";
+  for (const std::string& part :
+       std::vector<std::string>{"&F\n TIME=  7.2500000000000000     ,\n DT= 0.50000000000000000     ,\n",
+                                " PRN= -2.5000000000000000     ,\n",
+        "  time=   0.0000000000000000       enter tstop,tdump,tdiag\n will write dump file " + e.path() +
+            "/qel000500.dat\n    1.000" + tail + " will write dump file " + e.path() + "/qel001500.dat\n    2.000" +
+            tail + " will write dump file " + e.path() + "/qel003000.dat\n    3.000" + tail})
+    EXPECT_NE(r.out.find(part), npos) << part;
+  // The history begins anew: 100 header lines, TIME first as read, the grid
+  // sizes last, then the three lines.
+  const std::string h = e.read("qel.hist");
+  EXPECT_TRUE(h.starts_with("   7.2500000000000000     \n  0.50000000000000000     \n")) << h.substr(0, 60);
+  EXPECT_TRUE(h.ends_with("   91.000000000000000     \n    1.000" + tail + "    2.000" + tail + "    3.000" + tail));
+  EXPECT_EQ(std::ranges::count(h, '\n'), 103);
 }
 
 // The fields a fresh start leaves, read from its first dump (no dynamics
@@ -125,17 +112,6 @@ TEST(FreshStart, FieldsFollowTheStepTheRaisedCosineAndTheViscousLid) {
   auto s = std::make_unique<State>();
   read_dump(*s, e.path() + "/qel000500.dat");
   const Fields& f = s->fields;
-  // Grid: x(k) = L g(s_k; a), g(s; a) = (s^3 (2 - a) + a s)/(s^2 + 1), with
-  // s_k = k h - h formed in single precision from h = 1/90 in single.
-  const auto coordinate = [](int k, double length, double a) {
-    const float h = 1.0f / 90.0f, sk = float(k) * h - h;
-    const double x = sk;
-    return length * (x * x * x * (2.0 - a) + a * x) / (x * x + 1.0);
-  };
-  for (int k = 1; k <= NR; ++k) {
-    EXPECT_NEAR(s->basic.r(k), coordinate(k, 1.5, 0.7), 1e-15) << k;
-    EXPECT_NEAR(s->basic.z(k), coordinate(k, 2.0, 0.6), 1e-15) << k;
-  }
   // b = 1/(1 + exp(BSMOOTH (BINTERFACE - z))), light below, heavy above;
   // bdf = 0.25 (1 + cos(pi rho))/BDFRZ inside the ellipse rho < 1,
   // rho^2 = (r/BDFRX)^2 + ((z - BDFZ)/BDFRZ)^2, pi in single precision;
@@ -281,7 +257,6 @@ TEST(CommandLine, HelpAndVersionAreShown) {
   EXPECT_EQ(help.out.rfind("usage: qeln", 0), 0u);
   EXPECT_NE(help.out.find("qel.input"), npos);
   EXPECT_EQ(version.status, 0);
-  // The version, and nothing on the error output of either.
   // The version and the source revision it was built from (a git checkout
   // here), and nothing on the error output of either.
   EXPECT_EQ(help.err + version.err, "");

@@ -2,6 +2,8 @@
 // reductions of the diagnostic line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -66,6 +68,58 @@ TEST(DumpRecord, HoldsEveryItemInOrderAndRefusesForeignFramingWithoutTouchingThe
     EXPECT_EQ(s->par.TIME, -7.0) << found;  // nothing read
     EXPECT_EQ(slurp(name), bytes) << found;
   }
+}
+
+// Dumps and rewritten files are replaced as one step through a temporary
+// beside them: a dump written over an earlier one keeps that file's
+// permissions, one under a fresh name gets those of a new file (0666 less
+// the umask), a symbolic link under a dump's name is replaced itself (the
+// file it pointed to is left alone), while replace_file rewrites a link's
+// target and keeps its mode; a failed write (a directory under the name)
+// leaves the directory as it was.
+TEST(AtomicWrite, ReplacesWholeKeepingPermissionsAndLeavesNothingOnFailure) {
+  TempDir dir;
+  auto s = std::make_unique<State>();
+  s->fields.b.fill(0.25);
+  const mode_t old_mask = ::umask(027);
+  const std::string kept = dir.file("qel000100.dat"), fresh = dir.file("qel000200.dat");
+  put(kept, "an earlier dump");
+  ::chmod(kept.c_str(), 0604);
+  write_dump(*s, kept);
+  write_dump(*s, fresh);
+  put(dir.file("elsewhere"), "not a dump");
+  std::filesystem::create_symlink("elsewhere", dir.file("qel000300.dat"));
+  write_dump(*s, dir.file("qel000300.dat"));
+  put(dir.file("input.real"), "old");
+  ::chmod(dir.file("input.real").c_str(), 0460);
+  std::filesystem::create_symlink("input.real", dir.file("qel.input"));
+  replace_file(dir.file("qel.input"), "new text");
+  ::umask(old_mask);
+  const auto mode = [&](const std::string& name) {
+    struct stat st {};
+    ::lstat(dir.file(name).c_str(), &st);
+    return std::pair(st.st_mode & S_IFMT, st.st_mode & 07777);
+  };
+  EXPECT_EQ(mode("qel000100.dat"), std::pair(mode_t(S_IFREG), mode_t(0604)));
+  EXPECT_EQ(mode("qel000200.dat"), std::pair(mode_t(S_IFREG), mode_t(0640)));
+  EXPECT_EQ(mode("qel000300.dat"), std::pair(mode_t(S_IFREG), mode_t(0640)));
+  EXPECT_EQ(mode("input.real"), std::pair(mode_t(S_IFREG), mode_t(0460)));
+  EXPECT_EQ(mode("qel.input").first, mode_t(S_IFLNK));
+  EXPECT_EQ(slurp(dir.file("elsewhere")), "not a dump");
+  EXPECT_EQ(slurp(dir.file("input.real")), "new text");
+  for (const char* name : {"qel000100.dat", "qel000200.dat", "qel000300.dat"})
+    EXPECT_EQ(slurp(dir.file(name)).size(), kDumpFileSize) << name;
+
+  std::filesystem::create_directory(dir.file("qel000400.dat"));
+  const auto before = snapshot(dir.path);
+  try {
+    write_dump(*s, dir.file("qel000400.dat"));
+    ADD_FAILURE() << "a dump replaced a directory";
+  } catch (const Stop& e) {
+    EXPECT_EQ(e.status, 2);
+    EXPECT_EQ(std::string(e.what()), "cannot write dump file " + dir.file("qel000400.dat") + ": Is a directory");
+  }
+  EXPECT_EQ(snapshot(dir.path), before);
 }
 
 // rmax and rmin are signed, start from the first value and take a later equal

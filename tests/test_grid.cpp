@@ -20,40 +20,40 @@ static std::unique_ptr<State> grid(double str, double stz, double axi) {
   return s;
 }
 
-TEST(Grid, UniformPlaneGridHasEqualSpacingEqualFactorsAndUnitRadiusFactors) {
+// x(k) = L g(s_k; a), g(s; a) = (s^3 (2 - a) + a s)/(s^2 + 1), with s_k =
+// k h - h formed in single precision from h = 1/90 in single: uniform for a = 1.
+TEST(Grid, CoordinatesFollowTheStretchingAndFactorsTheSpacings) {
+  const auto coordinate = [](int k, double length, double a) {
+    const float h = 1.0f / 90.0f, sk = float(k) * h - h;
+    const double x = sk;
+    return length * (x * x * x * (2.0 - a) + a * x) / (x * x + 1.0);
+  };
+  for (const auto& [str, stz] : {std::pair{1.0, 1.0}, {0.3, 1.6}}) {
+    auto s = grid(str, stz, str == 1.0 ? 0.0 : 1.0);
+    for (int k = 1; k <= NR; ++k) {
+      EXPECT_NEAR(s->basic.r(k), coordinate(k, 2.0, str), 2e-15) << k;
+      EXPECT_NEAR(s->basic.z(k), coordinate(k, 3.0, stz), 3e-15) << k;
+    }
+  }
+  // Plane and uniform: factors 2/spacing within the two single-precision
+  // roundings of a spacing (1.2e-5), every radius factor 1.
   auto s = grid(1.0, 1.0, 0.0);
   const Basic& g = s->basic;
-  // s_k is formed in single precision (relative rounding 6e-8), so the
-  // coordinates lie within 3e-7 of HITE (k-1)/90; a spacing of 1/90 carries
-  // two such roundings, a relative error below 1.2e-5 in each factor 2/spacing.
   for (int k = 1; k <= NR; ++k) {
     const int c = std::min(k, NC);
-    EXPECT_NEAR(g.z(k), 3.0 * (k - 1) / 90.0, 3e-7) << k;
-    EXPECT_NEAR(g.r(k), 2.0 * (k - 1) / 90.0, 3e-7) << k;
     for (double ratio : {g.mz(k) / 60.0, g.mr(k) / 90.0, g.mzh(c) / 60.0, g.mrh(c) / 90.0})
       EXPECT_NEAR(ratio, 1.0, 1.2e-5) << k;
     EXPECT_TRUE(g.rc(k) == 1 && g.rh(c) == 1 && g.rho(k) == 1 && g.rhoc(k) == 1 && g.rhoh(c) == 1) << k;
   }
-  EXPECT_TRUE(g.z(1) == 0.0 && g.z(NR) == 3.0 && g.r(NR) == 2.0);
-}
-
-TEST(Grid, StretchedGridIsMonotoneWithPredictedEndSpacingsAndAxisymmetricRadii) {
-  const double a = 0.3, b = 1.6, h = 1.0 / 90.0;
-  auto s = grid(a, b, 1.0);
-  const Basic& g = s->basic;
-  for (int k = 2; k <= NR; ++k) EXPECT_TRUE(g.z(k) > g.z(k - 1) && g.r(k) > g.r(k - 1)) << k;
-  // dg/ds = a at s = 0 and 2 - a at s = 1; the next term of the end spacing,
-  // (2 - 2a) h^2/a at the axis and h g''/(2 g') at the wall, is 6e-4 and
-  // 2.3e-3 for a = 0.3, 1e-4 at the bottom for b = 1.6: allow twice that.
-  EXPECT_NEAR((g.r(2) - g.r(1)) / (2.0 * a * h), 1.0, 1.2e-3);
-  EXPECT_NEAR((g.r(NR) - g.r(NC)) / (2.0 * (2.0 - a) * h), 1.0, 4.6e-3);
-  EXPECT_NEAR((g.z(2) - g.z(1)) / (3.0 * b * h), 1.0, 2e-4);
-  // One-sided factors at the ends, centred ones inside; the radius factor is
-  // the mean of the neighbours, half the first spacing on the axis.
-  EXPECT_EQ((std::array{g.mz(1), g.mz(NR), g.mr(45), g.mrh(1), g.rc(1), g.rh(1), g.rc(50), g.rc(NR), g.rh(NC)}),
-            (std::array{2.0 / (g.z(2) - g.z(1)), 2.0 / (g.z(NR) - g.z(NC)), 4.0 / (g.r(46) - g.r(44)),
-                        2.0 / (g.r(2) - g.r(1)), g.r(2) / 2.0, g.r(2) / 2.0, (g.r(49) + g.r(51)) / 2.0,
-                        (g.r(NC) + g.r(NR)) / 2.0, (g.r(NC) + g.r(NR)) / 2.0}));
+  // Stretched and axisymmetric: one-sided factors at the ends, centred ones
+  // inside; the radius factor is the mean of the neighbours, half the first
+  // spacing on the axis.
+  const auto t = grid(0.3, 1.6, 1.0);
+  const Basic& q = t->basic;
+  EXPECT_EQ((std::array{q.mz(1), q.mz(NR), q.mr(45), q.mrh(1), q.rc(1), q.rh(1), q.rc(50), q.rc(NR), q.rh(NC)}),
+            (std::array{2.0 / (q.z(2) - q.z(1)), 2.0 / (q.z(NR) - q.z(NC)), 4.0 / (q.r(46) - q.r(44)),
+                        2.0 / (q.r(2) - q.r(1)), q.r(2) / 2.0, q.r(2) / 2.0, (q.r(49) + q.r(51)) / 2.0,
+                        (q.r(NC) + q.r(NR)) / 2.0, (q.r(NC) + q.r(NR)) / 2.0}));
 }
 
 TEST(Averaging, LinearFieldsAreReproducedAndEdgesTakeThePresentSide) {

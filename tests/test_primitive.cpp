@@ -31,7 +31,7 @@ static void bump(const State& s, Field& f, double r0, double z0, double amp) {
 // over 4 DT = 0.04, each face value the mean of its two end points.
 static double residual(const State& s, int k, int l) {
   const Basic& g = s.basic;
-  const auto a = [&](int i, int j) { return (slot(s.tends.tzeta, 1)(i, j) + s.fields.u(i, j) / 0.04) * g.rc(i); };
+  const auto a = [&](int i, int j) { return (slot(s.tends.tu(), 1)(i, j) + s.fields.u(i, j) / 0.04) * g.rc(i); };
   const auto c = [&](int i, int j) { return (slot(s.tends.tw, 1)(i, j) + s.fields.w(i, j) / 0.04) * g.rc(i); };
   return 0.25 * g.mrh(k) * (a(k + 1, l) + a(k + 1, l + 1) - a(k, l) - a(k, l + 1)) +
          0.25 * g.mzh(l) * (c(k, l + 1) + c(k + 1, l + 1) - c(k, l) - c(k + 1, l));
@@ -78,13 +78,13 @@ TEST(Incmp, SweepsFollowPitAndReduceTheResidualDivergenceSparingTheWalls) {
   auto base = make_state(1.0);
   const Basic& g = base->basic;
   bump(*base, base->fields.u, 0.5, 0.4, 0.2), bump(*base, base->fields.w, 0.3, 0.6, -0.1);
-  slot(base->tends.tzeta, 1).fill(0.3);
-  bump(*base, slot(base->tends.tzeta, 1), 0.4, 0.5, 5.0), bump(*base, slot(base->tends.tw, 1), 0.6, 0.3, -2.0);
+  slot(base->tends.tu(), 1).fill(0.3);
+  bump(*base, slot(base->tends.tu(), 1), 0.4, 0.5, 5.0), bump(*base, slot(base->tends.tw, 1), 0.6, 0.3, -2.0);
   // incmp on a copy of base: the corrected tendencies replace the trial ones.
   const auto run = [&](double time, double pit) {
     auto s = std::make_unique<State>(*base);
     out.str(""), s->out = &out, s->par.TIME = time, s->par.PIT = pit;
-    incmp(*s, slot(s->tends.tzeta, 1), slot(s->tends.tw, 1), s->others.divmax);
+    incmp(*s, slot(s->tends.tu(), 1), slot(s->tends.tw, 1), s->others.divmax);
     return s;
   };
   const auto one = run(1.0, 1.0), last = run(1.0, 256);
@@ -99,7 +99,7 @@ TEST(Incmp, SweepsFollowPitAndReduceTheResidualDivergenceSparingTheWalls) {
   // A stalled or wrongly signed iteration would keep the residual or let it
   // grow; these features lose most of it in 256 sweeps.
   EXPECT_LT(after, 0.4 * first);
-  const Field &tu = slot(last->tends.tzeta, 1), &tw = slot(last->tends.tw, 1);
+  const Field &tu = slot(last->tends.tu(), 1), &tw = slot(last->tends.tw, 1);
   for (int k = 1; k <= NR; ++k)
     EXPECT_TRUE(tu(1, k) == 0.3 && tu(NR, k) == 0.3 && tw(k, 1) == 0.0 && tw(k, NR) == 0.0) << k;
   const auto psi = [&](double time, double pit) { return run(time, pit)->fields.psi; };
@@ -157,8 +157,8 @@ TEST(Incmp, SweepsConvergeToTheExactPressureUnderNoSlipWalls) {
   auto base = make_state(1.0);
   base->par.SLIPB = base->par.SLIPS = 0.0;
   bump(*base, base->fields.u, 0.5, 0.4, 0.2), bump(*base, base->fields.w, 0.3, 0.6, -0.1);
-  bump(*base, slot(base->tends.tzeta, 1), 0.4, 0.15, 5.0), bump(*base, slot(base->tends.tw, 1), 0.9, 0.3, -2.0);
-  for (int k = 1; k <= NR; ++k) base->fields.u(k, 1) = slot(base->tends.tzeta, 1)(k, 1) = 0.0;
+  bump(*base, slot(base->tends.tu(), 1), 0.4, 0.15, 5.0), bump(*base, slot(base->tends.tw, 1), 0.9, 0.3, -2.0);
+  for (int k = 1; k <= NR; ++k) base->fields.u(k, 1) = slot(base->tends.tu(), 1)(k, 1) = 0.0;
   for (int k = 1; k <= NR; ++k) base->fields.w(NR, k) = slot(base->tends.tw, 1)(NR, k) = 0.0;
   DirectSolvers direct;
   base->par.USEPRIM = 1.0, base->par.PIT = 0.0;
@@ -166,7 +166,7 @@ TEST(Incmp, SweepsConvergeToTheExactPressureUnderNoSlipWalls) {
   const auto run = [&](double pit) {
     auto s = std::make_unique<State>(*base);
     s->par.PIT = pit;
-    incmp(*s, slot(s->tends.tzeta, 1), slot(s->tends.tw, 1), s->others.divmax);
+    incmp(*s, slot(s->tends.tu(), 1), slot(s->tends.tw, 1), s->others.divmax);
     return s;
   };
   const auto exact = run(0.0);
@@ -205,4 +205,49 @@ TEST(Incmp, SweepsConvergeToTheExactPressureUnderNoSlipWalls) {
   EXPECT_LT(e_prev, 0.05 * distance(*base));
   EXPECT_LT(d_prev, 0.05 * divergence(*base));
   EXPECT_LT(divergence(*exact), 1e-12 * divergence(*base));
+}
+
+// The walls act on the tendencies of one step, here the first (forward
+// Euler), on a box wider than high (RWID 1.5, HITE 1, STR 0.8, STZ 0.9),
+// from a state that slides along every wall and varies in r there, so that
+// the tendencies reaching the walls are not zero. A no-slip bottom grips the
+// fluid: u and the swirl v on j = 1 are zero after the step, whatever they
+// were; a slip bottom lets both evolve. BUOYBOUND scales b's tendency on the
+// bottom and the top rows, once each: halving it halves those rows exactly
+// and leaves the interior alone.
+TEST(Prim, NoSlipBottomHoldsSwirlAndBuoyboundScalesTheEndRowsOnce) {
+  const auto step = [](double slipb, double buoybound) {
+    auto s = make_state(1.0);
+    Par& p = s->par;
+    p.RWID = 1.5, p.SLIPB = slipb, p.BUOYBOUND = buoybound, p.SWIRL = 0.5, p.DTMAX = 0.002;
+    maketrans(*s);
+    Fields& f = s->fields;
+    for (int j = 1; j <= NR; ++j)
+      for (int i = 2; i < NR; ++i) {
+        const double r = s->basic.r(i), z = s->basic.z(j);
+        f.u(i, j) = 0.1 * std::sin(3.0 * r) * (1.0 + z);
+        f.v(i, j) = 0.2 * r * (2.0 - z);
+        f.b(i, j) = 0.3 * r * r + 0.1 * z;
+      }
+    std::ostringstream out;
+    s->out = &out;
+    prim(*s, 1, 2, 3, 0);
+    return s;
+  };
+  const auto noslip = step(0.0, 1.0), slip = step(1.0, 1.0), half = step(1.0, 0.5);
+  int moved = 0;
+  for (int i = 2; i < NR; ++i) {
+    EXPECT_TRUE(noslip->fields.u(i, 1) == 0.0 && noslip->fields.v(i, 1) == 0.0) << i;
+    moved += slip->fields.v(i, 1) != 0.2 * slip->basic.r(i) * 2.0;
+  }
+  EXPECT_EQ(moved, NR - 2);
+  const Field &tb = slot(slip->tends.tb, 1), &tb_half = slot(half->tends.tb, 1);
+  int bottom = 0, top = 0;  // points of each end row with a tendency to scale
+  for (int j = 1; j <= NR; ++j)
+    for (int i = 1; i <= NR; ++i) {
+      const bool end_row = j == 1 || j == NR;
+      ASSERT_EQ(tb_half(i, j), end_row ? 0.5 * tb(i, j) : tb(i, j)) << i << ' ' << j;
+      bottom += j == 1 && tb(i, j) != 0.0, top += j == NR && tb(i, j) != 0.0;
+    }
+  EXPECT_TRUE(bottom > NR / 2 && top > NR / 2) << bottom << ' ' << top;
 }

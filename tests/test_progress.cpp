@@ -26,16 +26,13 @@ std::string shown(bool enabled) {
 
 }  // namespace
 
-TEST(Progress, SilentWhenNotEnabled) { EXPECT_EQ(shown(false), ""); }
-
-TEST(Progress, RefreshedAtMostFourTimesASecond) {
-  // Neither the first step nor one within 250 ms of the last refresh shows.
+// Neither the first step nor one within 250 ms of the last refresh shows;
+// the line is cleared at the end, and nothing is written when not enabled.
+TEST(Progress, RefreshedAtMostFourTimesASecondClearedAtTheEndSilentWhenNotEnabled) {
   const std::string text = shown(true);
-  EXPECT_TRUE(text.starts_with("\rqeln: t = 0.5 of 1,")) << text;
-  EXPECT_EQ(text.find("0.1 of"), std::string::npos);
-  EXPECT_EQ(text.find("0.6 of"), std::string::npos);
+  EXPECT_TRUE(text.starts_with("\rqeln: t = 0.5 of 1,") && text.ends_with("\r\033[K")) << text;
+  EXPECT_TRUE(text.find("0.1 of") == std::string::npos && text.find("0.6 of") == std::string::npos) << text;
   EXPECT_TRUE(text.find("steps/s") != std::string::npos && text.find("NaN since t = 0.4") != std::string::npos)
       << text;
+  EXPECT_EQ(shown(false), "");
 }
-
-TEST(Progress, ClearedAtTheEnd) { EXPECT_TRUE(shown(true).ends_with("\r\033[K")); }

@@ -2,7 +2,8 @@
 # Test of examples/sweep/sweep.sh: a two-member sweep of the thermal example
 # (its default base, whose members start from qeltool init's thermal) runs
 # to completion, each member with its own value saved in qel.input and in
-# its initial state, and the two members differ.
+# its initial state, and the two members differ; bad arguments are refused
+# before anything is made.
 #   tools/test-sweep.sh QELTOOL
 set -euo pipefail
 qeltool="$1"
@@ -40,4 +41,17 @@ awk -v a="$w1" -v b="$w2" 'BEGIN { exit !(a > b && b > 0) }' || fail "largest w 
 if bash "$root/examples/sweep/sweep.sh" --qeltool "$qeltool" --out "$tmp/a sweep" REI 1e-3 2>/dev/null; then
   fail "a second sweep into the same members was not refused"
 fi
-echo "sweep: two members completed"
+# Bad arguments are refused with status 2 before anything is made, so the
+# corrected sweep can follow: a value given twice (also as another spelling
+# of the same number), a value that is not a number, an unknown parameter,
+# a non-positive end time.
+for args in "REI 1e-3 1e-3" "REI 1e-3 0.001" "REI 1e-3 x" "REIX 1e-3" "--until 0 REI 1e-3"; do
+  status=0
+  # shellcheck disable=SC2086
+  bash "$root/examples/sweep/sweep.sh" --qeltool "$qeltool" --out "$tmp/refused" $args \
+    2>"$tmp/err.txt" >/dev/null || status=$?
+  [ "$status" -eq 2 ] || fail "sweep $args ended with status $status, not 2"
+  [ -s "$tmp/err.txt" ] || fail "sweep $args said nothing on standard error"
+  [ ! -e "$tmp/refused" ] || fail "sweep $args left $(ls -R "$tmp/refused")"
+done
+echo "sweep: two members completed, bad arguments refused"

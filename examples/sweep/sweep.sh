@@ -23,7 +23,9 @@
 # qel.input records the value) and keeps its dumps, qel.hist and
 # console.txt. GNU parallel's job
 # log is OUT/joblog. Exit status: 0 when every member completed, else the
-# number of members that failed (see their console.txt), 2 for bad usage.
+# number of members that failed (see their console.txt), 2 for bad usage
+# (an unknown parameter, a value that is not a number or is given twice, a
+# member directory that exists), refused before anything is made.
 # Example: examples/sweep/sweep.sh REI 1e-3 2e-3 5e-3 1e-2
 set -euo pipefail
 
@@ -62,7 +64,31 @@ while [ $# -gt 0 ]; do
 done
 [ $# -ge 2 ] || die "usage: examples/sweep/sweep.sh [options] NAME VALUE... (see --help)"
 name="$1"; shift
+
+# Everything is checked before anything is made: a refused sweep leaves
+# nothing behind that would block the corrected one.
+number='^[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eEdD][+-]?[0-9]+)?$'
+positive() {  # OPTION VALUE: a finite number above zero
+  [[ "$2" =~ $number ]] && awk -v x="${2//[dD]/e}" 'BEGIN { exit !(x + 0 > 0) }' ||
+    die "$1 needs a positive number, found '$2'"
+}
+positive --until "$until"
+positive --dump-every "$dump"
+positive --diag-every "$diag"
+[[ "$jobs" =~ ^[1-9][0-9]*%?$ ]] || die "--jobs needs a positive whole number of members or a percentage of the cores, found '$jobs'"
 [ -f "$base/qel.input" ] || die "no qel.input in $base"
+[ -z "$out" ] || [ ! -e "$out" ] || [ -d "$out" ] || die "$out exists and is not a directory"
+# Values: numbers as the namelist reads them (a d exponent too), each once;
+# 1e-3 and 0.001 are the same run.
+seen=()
+for v in "$@"; do
+  [[ "$v" =~ $number ]] || die "'$v' is not a number (a value of $name for one member)"
+  same=$(awk -v x="${v//[dD]/e}" 'BEGIN { printf "%.17g", x + 0 }')
+  for s in "${seen[@]}"; do
+    [ "${s%% *}" != "$same" ] || die "$name ${s#* } and $v are the same value; give each value once"
+  done
+  seen+=("$same $v")
+done
 command -v parallel >/dev/null || die "GNU parallel is needed (Debian: apt-get install parallel)"
 if [ -z "$qeltool" ]; then
   qeltool="$root/build/tools/qeltool"
@@ -71,19 +97,20 @@ if [ -z "$qeltool" ]; then
       cmake --build build -j2 --target qeltool) >&2
   fi
 fi
+[ -x "$qeltool" ] || die "$qeltool is not a program"
 qeltool="$(cd "$(dirname "$qeltool")" && pwd)/$(basename "$qeltool")"
+"$qeltool" params "$name" >/dev/null 2>&1 ||
+  die "'$name' is not a run parameter ('$qeltool params' lists them)"
 out="${out:-$root/out/sweep-$name}"
-
-# The member directories, each with the base parameters.
-mkdir -p "$out"
-out="$(cd "$out" && pwd)"
 for v in "$@"; do
-  case "$v" in */*|"") die "'$v' cannot name a member directory" ;; esac
   [ ! -e "$out/$name-$v" ] || die "$out/$name-$v exists already"
 done
+
+# The member directories, each with the base parameters.
+mkdir -p "$out" || die "cannot make $out"
+out="$(cd "$out" && pwd)"
 for v in "$@"; do
-  mkdir "$out/$name-$v"
-  cp "$base/qel.input" "$out/$name-$v/"
+  mkdir "$out/$name-$v" && cp "$base/qel.input" "$out/$name-$v/" || die "cannot make $out/$name-$v"
 done
 
 base="$(cd "$base" && pwd)"

@@ -1,5 +1,7 @@
-// The files of an experiment directory besides "qel.input": the dumps and the
-// history.
+// The files of an experiment directory: the dumps (dump.cpp), the history
+// (history.cpp), the atomic replacement of a file that holds a user's work,
+// "qel.input" among them (atomic_file.cpp), and the directory's lock
+// (dir_lock.cpp).
 //
 // Dump "qel" + stamp + ".dat": one length-framed record, a 4-byte
 // little-endian length 532240, the payload, the same length again. Payload,
@@ -42,9 +44,9 @@ std::string history_name(std::string_view dirnam);
 // due for tdump <= 0 or NaN (the first-step dump is the caller's).
 bool dump_crossed(double t0, double t, double tdump);
 
-// Writes the dump record of s to `name` through a temporary file in the same
-// directory renamed over it, so that a failure leaves any earlier file of
-// that name intact. Throws Stop (status 2) naming the file and the reason.
+// Writes the dump record of s to `name` with write_atomically, so that a
+// failure leaves any earlier file of that name intact. Throws Stop (status 2)
+// naming the file ("dump file NAME") and the reason.
 void write_dump(const State& s, const std::string& name);
 
 // Reads a dump into s (par, b, bdf, psi, zeta, u, v, w, visc, r, z) after
@@ -62,13 +64,23 @@ std::string read_regular_file(const std::string& path, std::string_view what);
 // (which need not exist yet), relative targets taken from the link's directory.
 std::string link_target(const std::string& path);
 
+// Replaces `target` by `bytes` as one step: written to a temporary file
+// target + ".XXXXXX" in the same directory (its name held for the interrupt
+// handler, which removes it), written whole, given the permissions of the
+// regular file it replaces (of an ordinary new file when there is none),
+// synced to disc and renamed over the target. A failure at any stage removes the
+// temporary and leaves the previous file whole; it throws Stop (status 2)
+// "cannot write LABEL: reason". With `keep_open` the descriptor of the new
+// file is returned, positioned at its end; otherwise -1. A symbolic link at
+// `target` is replaced itself, not followed.
+int write_atomically(const std::string& target, std::string_view bytes, std::string_view label,
+                     bool keep_open = false);
+
 // Replaces the file at `path` (through symbolic links, at their target) with
-// `text`: written to a temporary file in the target's directory, flushed to
-// disc and renamed over the target, so that a failure leaves the previous
-// file whole. The new file keeps the mode of the old one. An existing target
-// that is not a regular file is refused. With `keep_open` the descriptor of
-// the new file is returned, positioned at its end; otherwise -1. Throws Stop
-// (status 2) naming `path` and the reason.
+// `text` by write_atomically, the new file keeping the mode of the old one.
+// An existing target that is not a regular file is refused. With `keep_open`
+// the descriptor of the new file is returned, positioned at its end;
+// otherwise -1. Throws Stop (status 2) naming `path` and the reason.
 int replace_file(const std::string& path, std::string_view text, bool keep_open = false);
 
 // An advisory lock (flock) on the experiment directory itself, held while the

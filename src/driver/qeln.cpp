@@ -198,7 +198,7 @@ void step_core(State& s, int knew, int kold, int kolder, std::int32_t nstep) {
 void write_dump_due(Run& run) {
   State& s = run.s;
   // The primitive core's dump holds the pressure at the grid points in zeta.
-  if (s.par.USEPRIM > 0.0) ptou(s, s.fields.p(), s.fields.zeta);
+  if (s.par.USEPRIM > 0.0) ptou(s, s.fields.p(), s.fields.p_point());
   const std::int64_t stamp = dump_stamp(s.par.TIME);
   const std::string name = dump_name(s.dirnam, stamp);
   // The dump a restart started from is never replaced, so that the restart

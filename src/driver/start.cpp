@@ -6,8 +6,9 @@ namespace qel {
 
 namespace {
 
-// Single-precision pi widened to double: the body-force shape uses it.
-constexpr double kPiSingle = 3.1415927410125732;
+// The pi of the body-force shape: single-precision pi, 3.14159274,
+// widened to double.
+constexpr double kPiBodyForce = 3.1415927410125732;
 
 }  // namespace
 
@@ -28,7 +29,7 @@ void fresh_fields(State& s) {
       const double x = r(i) / par.BDFRX;
       const double y = (z - par.BDFZ) / par.BDFRZ;
       const double rho = std::sqrt(x * x + y * y);
-      f.bdf(i, j) = rho < 1.0 ? 0.25 * (1.0 + std::cos(kPiSingle * rho)) / par.BDFRZ : 0.0;
+      f.bdf(i, j) = rho < 1.0 ? 0.25 * (1.0 + std::cos(kPiBodyForce * rho)) / par.BDFRZ : 0.0;
     }
   }
 }

@@ -171,6 +171,10 @@ struct Fields {
   // The 90 x 90 cell pressure of the primitive core, stored in psi.
   CellView p() { return cells(psi); }
   ConstCellView p() const { return cells(psi); }
+  // The primitive core's pressure averaged to the grid points before each
+  // dump (that core has no vorticity), stored in zeta.
+  Field& p_point() { return zeta; }
+  const Field& p_point() const { return zeta; }
 };
 
 struct Others {
@@ -191,6 +195,11 @@ struct Tends {
   Tend tb;    // tendencies of b
   Tend tv;    // tendencies of v
   Tend tw;    // tendencies of w (primitive core)
+
+  // The tendencies of u in the primitive core, which has no vorticity:
+  // they occupy the slots of tzeta.
+  Tend& tu() { return tzeta; }
+  const Tend& tu() const { return tzeta; }
 };
 
 struct Foraxi {

@@ -4,13 +4,14 @@ namespace qel {
 
 namespace {
 
-// pi in single precision, widened.
-constexpr double kPiSingle = 3.141592025756836;
+// The pi of the RAY scale: 3.141592 (pi cut after six decimals, three ulps
+// below single-precision pi) in single precision, widened to double.
+constexpr double kPiRay = 3.141592025756836;
 
 // Scale of the vertical forces: 1, or pi*RAY in the units where RAY sets
 // the strength of the buoyancy.
 double force_scale(const State& s) {
-  return s.par.RAY != 0.0 ? kPiSingle * s.par.RAY : 1.0;
+  return s.par.RAY != 0.0 ? kPiRay * s.par.RAY : 1.0;
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 //   v_t = -(u.grad)v - f u + diffusion,  b_t = -(u.grad)b [+ w/pi] + diffusion
 // with f = SWIRL and G = 1, or pi RAY when RAY != 0. u, w, v, b sit at the
 // 91 x 91 points; p at the 90 x 90 cell centres (the first 8100 values of
-// psi). The pressure makes the r-weighted divergence of the corrected
+// psi, Fields::p()), averaged to the points in zeta before a dump
+// (Fields::p_point()); u's tendencies use the slots of tzeta (Tends::tu()).
+// The pressure makes the r-weighted divergence of the corrected
 // tendency approach -1/(4 DT) times that of the present velocity.
 // Walls: w is held on the bottom and top rows (j = 1, 91) and u on the
-// lines i = 1, 91; under no-slip u is zeroed on the bottom and w on the
+// lines i = 1, 91; under no-slip u and v are zeroed on the bottom and w on the
 // outer wall, and the pressure gradient does not act there.
 #pragma once
 
@@ -18,7 +20,8 @@
 
 namespace qel {
 
-// One step of the core; leaves divmax. Throws Stop (status 1) for an ORDER
+// One step of the core (tendencies into slot knew, DT, pressure correction,
+// Adams-Bashforth update); leaves divmax. Throws Stop (status 1) for an ORDER
 // this core has no scheme for, and, after printing its record on *s.out,
 // when the step falls below 1.0E-5.
 void prim(State& s, int knew, int kold, int kolder, int nstep);

@@ -35,6 +35,11 @@ void abcoef(State& s, double ratio1, double ratio2) {
   abc(3, 3) = c3;
 }
 
+int adams_levels(int nstep) {
+  if (nstep <= 0) return 1;
+  return nstep == 1 ? 2 : 3;
+}
+
 void hop(const State& s, int nlev, int knew, int kold, int kolder, double dt, const Tend& t,
          Field& f) {
   const Array2<3, 3>& abc = s.adams.abc;

@@ -15,6 +15,11 @@ namespace qel {
 // Fills all nine weights of s.adams.abc.
 void abcoef(State& s, double ratio1, double ratio2);
 
+// The levels an Adams-Bashforth step of a run combines, from the count of
+// steps the run has completed: forward Euler on its first step (no earlier
+// tendency yet), two levels on the second, three from then on.
+int adams_levels(int nstep);
+
 // f <- f + dt*((abc(1,nlev)*t(knew) + abc(2,nlev)*t(kold)) + abc(3,nlev)*t(kolder)).
 void hop(const State& s, int nlev, int knew, int kold, int kolder, double dt, const Tend& t,
          Field& f);

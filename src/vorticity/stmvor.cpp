@@ -78,6 +78,18 @@ bool swirl_moves(const State& s) {
   return false;
 }
 
+// The steps, in order:
+//  1. tendencies cleared; velocities and mass fluxes from psi, Courant
+//     numbers and the quantities advected (zeta or zeta/r, v or r v);
+//  2. the advection scheme ORDER selects; advection of zeta, a moving swirl
+//     and an active b, and the axisymmetric terms;
+//  3. diffusion of b, vorticity and swirl;
+//  4. baroclinic torque, Coriolis and stratification terms;
+//  5. wall masks on the tendencies;
+//  6. the step DT from the Courant and diffusion limits (a stop below 1.0E-6);
+//  7. Adams-Bashforth update of zeta, an active b and v;
+//  8. the stream function from zeta (PIT selects the solver), then the wall
+//     vorticity from it.
 void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
   Par& p = s.par;
   Fields& f = s.fields;
@@ -112,7 +124,7 @@ void stmvor(State& s, int knew, int kold, int kolder, int nstep) {
   const double rdt = 1.0 / dt;
   abcoef(s, o.dtold1 * rdt, (o.dtold1 + o.dtold2) * rdt);
 
-  const int nlev = nstep + 1 < 3 ? nstep + 1 : 3;
+  const int nlev = adams_levels(nstep);
   hop(s, nlev, knew, kold, kolder, dt, s.tends.tzeta, f.zeta);
   if (p.BACTIVE > 0.0) hop(s, nlev, knew, kold, kolder, dt, s.tends.tb, f.b);
   hop(s, nlev, knew, kold, kolder, dt, s.tends.tv, f.v);

@@ -193,7 +193,7 @@ std::vector<DumpField> dump_fields(const Fields& f, bool primitive) {
       {"bdf", "body-force shape", f.bdf.data(), false}};
   if (primitive) {
     v.push_back({"p_cell", "pressure at the cell centres", f.psi.data(), true});
-    v.push_back({"p_point", "pressure averaged to the grid points", f.zeta.data(), false});
+    v.push_back({"p_point", "pressure averaged to the grid points", f.p_point().data(), false});
   } else {
     v.push_back({"psi", "stream function", f.psi.data(), false});
     v.push_back({"zeta", "azimuthal vorticity", f.zeta.data(), false});
