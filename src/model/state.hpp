@@ -262,6 +262,10 @@ struct Spare {
     Array2<NC, NR> F; // i-face fluxes
     Array2<NR, NC> G; // j-face fluxes
   } marat;
+  struct {
+    Array2<NC, NR> fr; // i-face fluxes of the primitive core's flux form
+    Array2<NR, NC> fz; // j-face fluxes
+  } flux_form;
 };
 
 // Arrays that single routines keep between their calls.

@@ -24,7 +24,7 @@ void upwind5(State& s, Field& t, const Field& f) { advect5(s, t, f); }
 Scheme advection_scheme(double order) {
   if (order == 3.0) return upwind3;
   if (order == 5.0) return upwind5;
-  if (order < 0.0) return marat;
+  if (order < 0.0) return flux_form;
   throw Stop(1, "ORDER = " + real_text(order) +
                     " has no advection scheme in the primitive-variable core: use 3 (third-order "
                     "upwind), 5 (fifth-order upwind) or a negative value (flux form)");

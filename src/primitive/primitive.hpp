@@ -59,6 +59,10 @@ void buoyant(const State& s, Field& t, const Field& b);
 // point, as the core applies bdf*bdframp and b*FROUDEINV.
 void buoyant(const State& s, Field& t, const Field& b, double factor);
 
+// t -= (1/(rc rhoc)) div(a F) over the volumes around the points, F the
+// face mass fluxes built from the cell means of r rho u, r rho w (flux form).
+void flux_form(State& s, Field& t, const Field& a);
+
 void coriprim(const State& s, Field& tu, Field& tv);
 void pvelo(State& s);
 
