@@ -60,4 +60,15 @@ inline std::map<std::string, std::string> snapshot(const std::filesystem::path& 
   return m;
 }
 
+// Whether the source tree the tests were built from knows its revision: a
+// git checkout, or an archive whose cmake/archive-revision.txt git filled in
+// (a plain copy holds the placeholder and builds as "unknown").
+#ifdef QEL_SOURCE_DIR
+inline bool source_revision_known() {
+  const std::filesystem::path src(QEL_SOURCE_DIR);
+  return std::filesystem::exists(src / ".git") ||
+         !slurp(src / "cmake/archive-revision.txt").starts_with("$Format");
+}
+#endif
+
 }  // namespace qel::testing

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -170,6 +171,9 @@ TEST(Hostile, RefusedInputsNameTheirCauseAndChangeNoFile) {
       {"STR = 3", {}, "-1\n" + times, {}, "qel.input: STR = 3.0000000000000000 is outside its valid range: 0 < STR < 2"},
       {"PIT = 0.5", {}, "-1\n" + times, {}, "not strictly between 0 and 1"},
       {"AXI = 0.5", {}, "-1\n" + times, {}, "AXI = 0, AXI = 1 or AXI >= 2"},
+      {"RWID = 4.94e-324", {}, "-1\n" + times, {}, "0 < RWID, finite (a subnormal number, which the model reads as 0)"},
+      // A run without dynamics that could never reach its stop time.
+      {"DT = 1e-300", {}, "-1\n0\n1 1 1\n", {}, "steps of DT = 1.0000000000000000E-300, more than 1e15: it cannot finish"},
       {"DT = NaN", {}, "-1\n" + times, {}, "DT = NaN"},
       {"", {}, "-1\n2\n $f str=0 $end\n" + times, {}, "standard input, line 4: STR = 0.0000000000000000 is"},
       {"", [](const Exp& e) { make_dump(e, NAN, 0); }, "0\n" + times, {}, "qel000000.dat: TIME = NaN"},
@@ -261,6 +265,107 @@ TEST(Hostile, RestartsKeepTheirDumpAndRepairACutHistory) {
   EXPECT_EQ(std::distance(fs::directory_iterator(o.dir), {}), 3);  // qel.input, qel.hist, the first dump
 }
 
+// Each run writes only into the directory named, exactly as typed, and
+// cleans only the temporary files of its own writes there.
+TEST(Hostile, RunsWriteOnlyIntoTheDirectoryNamedExactly) {
+  Exp e;
+  const fs::path blank = e.root.path / "exp ";
+  fs::create_directory(blank);
+  fs::copy_file(e.dir / "qel.input", blank / "qel.input");
+  const auto before = snapshot(e.dir);
+  ASSERT_EQ(call({"run", blank.string(), "--until", "0.5", "--dump-every", "1", "--diag-every", "1"}).status, 0);
+  EXPECT_EQ(snapshot(e.dir), before);
+  EXPECT_TRUE(fs::exists(blank / "qel000500.dat"));
+  fs::remove_all(blank);
+  const Result gone = call({}, "'" + blank.string() + "'\n-1\n0\n1 1 1\n");
+  EXPECT_EQ(gone.status, 2);
+  EXPECT_NE(gone.err.find("the name ends in a blank, and '" + e.path() + "' is another directory"), npos) << gone.err;
+
+  // Temporary files that a killed write left: its own patterns only.
+  for (const char* f : {"qel000500.dat.Ab12Cd", "qel.input.Zz9999", "qel001000.lev.x0x0x0", "notes.Ab12Cd",
+                        "qel000500.dat.Ab12"})
+    put(e.dir / f, "left");
+  const Result r = e.run("-1\n0\n0.5 1 1\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("removed qel000500.dat.Ab12Cd, a temporary file left by an interrupted write"), npos);
+  for (const char* f : {"qel000500.dat.Ab12Cd", "qel.input.Zz9999", "qel001000.lev.x0x0x0"})
+    EXPECT_FALSE(fs::exists(e.dir / f)) << f;
+  for (const char* f : {"notes.Ab12Cd", "qel000500.dat.Ab12"}) EXPECT_TRUE(fs::exists(e.dir / f)) << f;
+}
+
+// Old dumps, damaged histories, odd line ends and extreme costs: rescued or
+// announced instead of refused or silently run.
+TEST(Hostile, OldFilesAreRescuedAndExtremeRunsAnnounced) {
+  Exp e;
+  // A dump of an earlier version holding PIT = 0.5, now out of range: an
+  // edit in the dialogue brings it into range; without one it is refused.
+  make_dump(e, 0.5, 500);
+  std::string dump = slurp(e.dir / "qel000500.dat");
+  const double half = 0.5;
+  std::memcpy(dump.data() + 4 + 13 * 8, &half, 8);
+  put(e.dir / "qel000500.dat", dump);
+  put(e.dir / "qel.hist", "");
+  const Result refused = e.run("500\n0\n1 1 1\n");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("PIT = 0.50000000000000000 is outside its valid range"), npos) << refused.err;
+  EXPECT_NE(refused.err.find("(change it in the dialogue to go on)"), npos) << refused.err;
+  const std::string edited = "500\n1\n $f pit=0 $end\n0\n1 1 0\n";
+  ASSERT_EQ(e.run(edited).status, 0);
+
+  // A history whose last whole line lost only its line end gets one; a
+  // header line likewise.
+  const std::string line = slurp(e.dir / "qel.hist");
+  ASSERT_EQ(line.size(), 78u);
+  for (const std::string& h : {line + line.substr(0, 77), std::string("   91.000000000000000     ")}) {
+    put(e.dir / "qel.hist", h);
+    const Result r = e.run(edited);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("ended without the line end of its last line; it was added"), npos) << r.err;
+    EXPECT_EQ(slurp(e.dir / "qel.hist"), h + "\n" + line);
+  }
+
+  // qel.input with carriage-return line ends, as old Mac files have.
+  Exp cr;
+  std::string input = slurp(cr.dir / "qel.input");
+  std::ranges::replace(input, '\n', '\r');
+  put(cr.dir / "qel.input", "a description\r" + input);
+  EXPECT_EQ(cr.run("-1\n0\n0.5 1 1\n").status, 0);
+
+  // More than 1e9 steps of DTMAX and 2^31 sweeps a step: said before the run
+  // (which then stops at once, its step below the core's floor).
+  Exp big("USEPRIM = 1, ORDER = 3, PIT = 2147483647, DTMAX = 1e-12");
+  const Result slow = big.run("-1\n0\n1 1 1\n");
+  EXPECT_EQ(slow.status, 1);
+  EXPECT_NE(slow.err.find("warning: this run needs at least 1000000000000.0000 steps"), npos) << slow.err;
+  EXPECT_NE(slow.err.find("warning: PIT = 2147483647.0000000 makes 2147483647.0000000 relaxation sweeps"), npos)
+      << slow.err;
+}
+
+// Answer 2 rewrites qel.input through a link whose target lies in a
+// directory the user may not write: in place, the link kept. Run as an
+// unprivileged user (nobody, when the tests run as root).
+TEST(Hostile, ALinkedInputInAReadOnlyDirectoryIsRewrittenInPlace) {
+  Exp e;
+  const fs::path store = e.root.path / "store";
+  fs::create_directory(store);
+  fs::rename(e.dir / "qel.input", store / "input");
+  fs::create_symlink(store / "input", e.dir / "qel.input");
+  fs::permissions(store / "input", fs::perms(0666));
+  fs::permissions(store, fs::perms(0555));
+  fs::permissions(e.dir, fs::perms(0777));
+  fs::permissions(e.root.path, fs::perms(0755));
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+    ::_exit(e.run("-1\n2\n $f prn=3 $end\n0\n0.5 1 1\n").status);
+  }
+  EXPECT_EQ(wait_for(pid), 0);
+  EXPECT_TRUE(fs::is_symlink(e.dir / "qel.input"));
+  EXPECT_NE(slurp(store / "input").find(" PRN=  3.0000000000000000     ,"), npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(store), {}), 1);
+  fs::permissions(store, fs::perms(0755));
+}
+
 TEST(Hostile, PathsAndLinksAreFollowedAsTyped) {
   // An unquoted directory with slashes is taken whole: px/sub, not px.
   Exp e;
@@ -345,6 +450,28 @@ TEST(HostileProcesses, TwoRunsOnOneDirectoryAndInterruptsAnywhere) {
     EXPECT_EQ(fs::file_size(last), kDumpFileSize);
     expect_sound(e);
   }
+}
+
+// A directory renamed while the run goes on keeps receiving its dumps and
+// history; a new directory under the old name gets nothing.
+TEST(HostileProcesses, ARenamedDirectoryKeepsReceivingTheRun) {
+  Exp e;
+  TempDir t;
+  const int null = ::open("/dev/null", O_WRONLY);
+  const pid_t pid = spawn({kQeln}, e.path() + "\n-1\n0\n5e7 1e7 1e7\n", null, t.file("err"));
+  ::close(null);
+  // Renamed once the first step's dump is there.
+  for (int n = 0; n < 10000 && !fs::exists(e.dir / "qel000500.dat"); ++n) ::usleep(1000);
+  const fs::path moved = e.root.path / "moved";
+  fs::rename(e.dir, moved);
+  fs::create_directory(e.dir);
+  // The run was still going on (its 1e8 steps take seconds).
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  EXPECT_NE(stat.substr(stat.rfind(')') + 2, 1), "Z");
+  ASSERT_EQ(wait_for(pid), 0) << slurp(t.file("err"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(e.dir), {}), 0);
+  EXPECT_EQ(std::ranges::count(slurp(moved / "qel.hist"), '\n'), 100 + 4);
+  for (const char* f : {"qel000500.dat", "qel10000000000.dat", "qel50000000000.dat"}) EXPECT_TRUE(fs::exists(moved / f)) << f;
 }
 
 TEST(HostileProcesses, FullDiscsAndBrokenOutputAreWriteErrors) {

@@ -49,7 +49,7 @@ struct Dialogue : ::testing::Test {
   std::unique_ptr<State> s = std::make_unique<State>();
   // A domain of unit size on a uniform grid, the least a valid record needs.
   Dialogue() {
-    s->dirnam = dir.path.string() + "   ";  // typed names carry trailing blanks
+    s->dirnam = dir.path.string();
     s->par = kUnit;
   }
   long files_in_dir() const { return std::distance(fs::directory_iterator(dir.path), {}); }

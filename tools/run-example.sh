@@ -3,7 +3,7 @@
 #
 #   tools/run-example.sh NAME [OUTDIR]
 #
-# Builds qeln if needed, makes a fresh output directory (default
+# Builds qeln and qeltool if needed, makes a fresh output directory (default
 # out/NAME-<date>-<time>), copies the example's qel.input into it and runs
 # qeln with the example's answers piped in (everything after the directory,
 # which this script answers). An example with a file `init` first gets its
@@ -36,8 +36,7 @@ fi
 
 cd "$root"
 [ -f build/CMakeCache.txt ] || cmake --preset default >&2
-targets=(qeln)
-[ -f "$example/init" ] && targets+=(qeltool)
+targets=(qeln qeltool)
 cmake --build build -j2 --target "${targets[@]}" >&2
 
 mkdir -p "$outdir"

@@ -130,13 +130,57 @@ int write_atomically(const std::string& target, std::string_view bytes, std::str
   return fd;
 }
 
+namespace {
+
+// Whether a temporary file can be made beside `target` (made and removed at
+// once), and if not the reason.
+int temporary_refused(const std::string& target) {
+  std::string probe = target + ".XXXXXX";
+  const int fd = make_temp(probe);
+  if (fd < 0) return errno;
+  ::close(fd);
+  remove_temp(probe);
+  return 0;
+}
+
+// The target of a link, rewritten where it stands: truncated and written
+// whole, then synced. Not atomic, so only where its directory admits no
+// temporary file.
+int rewrite_in_place(const std::string& path, const std::string& target, std::string_view text,
+                     bool keep_open, int refused) {
+  Fd f;
+  f.fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  const bool ok = f.fd >= 0 &&
+                  file_io::write_all(f.fd, reinterpret_cast<const unsigned char*>(text.data()),
+                                     text.size()) &&
+                  ::fsync(f.fd) == 0;
+  if (!ok)
+    throw Stop(2, "cannot write " + path + ": the directory of its target " + target +
+                      " refuses a temporary file (" + reason(refused) +
+                      "), and the target cannot be rewritten in place either (" +
+                      reason(errno) + ")");
+  if (!keep_open) return -1;
+  const int fd = f.fd;
+  f.fd = -1;
+  return fd;
+}
+
+}  // namespace
+
 int replace_file(const std::string& path, std::string_view text, bool keep_open) {
   const std::string target = link_target(path);
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode))
     throw Stop(2, "cannot write " + path + ": " +
                       (target == path ? std::string("it") : "its target " + target) +
                       (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file"));
+  // A link to a file the user may write, in a directory the user may not:
+  // the target is rewritten where it stands.
+  if (target != path && exists) {
+    if (const int refused = temporary_refused(target); refused == EACCES || refused == EPERM)
+      return rewrite_in_place(path, target, text, keep_open, refused);
+  }
   return write_atomically(target, text, path, keep_open);
 }
 

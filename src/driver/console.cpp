@@ -151,12 +151,17 @@ bool ListReader::next_line() {
     }
     any = true;
     if (c == '\n') break;
+    // A carriage return ends a line too (alone, as in old Mac files, or
+    // before a line feed).
+    if (c == '\r') {
+      if (buf->sgetc() == '\n') buf->sbumpc();
+      break;
+    }
     if (line_.size() == kMaxLine)
       throw Stop(2, source_ + ", line " + std::to_string(line_no_ + 1) + ": longer than " +
                         std::to_string(kMaxLine) + " characters; no answer is that long");
     line_ += char(c);
   }
-  if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   ++line_no_;
   pos_ = 0;
   return true;

@@ -94,6 +94,8 @@ class DirLock {
   DirLock& operator=(const DirLock&) = delete;
   ~DirLock();
   void take(const std::string& dir, std::ostream& err, std::string_view program);
+  // The descriptor of the directory, open while the lock is held (-1 before).
+  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;

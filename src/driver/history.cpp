@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 
 #include "driver/console.hpp"
 #include "driver/file_io.hpp"
@@ -46,28 +47,40 @@ void History::open_existing(const std::string& name) {
   size_ = std::int64_t(st.st_size);
 }
 
+namespace {
+
+// Whether a history's last line, which lost only its line end, is whole: a
+// header value (26 characters holding one number) or a diagnostic line (77
+// characters holding eight).
+bool whole_line(const std::string& text) {
+  if (text.size() != 26 && text.size() != 77) return false;
+  std::istringstream in(text);
+  int values = 0;
+  for (double x; in >> x;) ++values;
+  return in.eof() && values == (text.size() == 26 ? 1 : 8);
+}
+
+}  // namespace
+
 std::string History::repair() {
   if (size_ == 0) return "";
-  // Back from the end to the last line end.
-  std::int64_t end = size_;
-  unsigned char buf[4096];
-  while (end > 0) {
-    const std::int64_t from = end > std::int64_t(sizeof buf) ? end - std::int64_t(sizeof buf) : 0;
-    const std::size_t n = std::size_t(end - from);
-    if (::pread(fd_, buf, n, off_t(from)) != ssize_t(n)) fail("read");
-    std::size_t k = n;
-    while (k > 0 && buf[k - 1] != '\n') --k;
-    if (k > 0) {
-      end = from + std::int64_t(k);
-      break;
-    }
-    end = from;
-  }
+  std::string all(std::size_t(size_), '\0');
+  if (::pread(fd_, all.data(), all.size(), 0) != ssize_t(all.size())) fail("read");
+  // The end of the last whole line.
+  const std::size_t last = all.rfind('\n');
+  const std::int64_t end = last == std::string::npos ? 0 : std::int64_t(last + 1);
   if (end == size_) return "";
-  const std::int64_t cut = size_ - end;
+  const std::string tail = all.substr(std::size_t(end));
+  if (whole_line(tail)) {
+    // Only the line end was lost: it is added.
+    if (!file_io::write_all(fd_, reinterpret_cast<const unsigned char*>("\n"), 1)) fail("repair");
+    size_ += 1;
+    return "history file " + name_ + " ended without the line end of its last line; it was added";
+  }
   if (::ftruncate(fd_, off_t(end)) != 0) fail("repair");
   size_ = end;
-  return "history file " + name_ + " ended in an incomplete line of " + std::to_string(cut) +
+  return "history file " + name_ + " ended in an incomplete line of " +
+         std::to_string(tail.size()) +
          " characters (a write cut short); it was cut back to its last whole line";
 }
 

@@ -142,9 +142,7 @@ void read_namelist(ListReader& in, Par& par) {
 }
 
 void change(State& s, int iread, ListReader& in, std::ostream& out) {
-  std::string dir = s.dirnam;
-  while (!dir.empty() && dir.back() == ' ') dir.pop_back();
-  const std::string path = dir + "/qel.input";
+  const std::string path = s.dirnam + "/qel.input";
 
   // A fresh start takes its parameters from the file; nothing is created when
   // it is missing.

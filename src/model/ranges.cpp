@@ -1,6 +1,7 @@
 #include "model/ranges.hpp"
 
-#include <cmath>
+#include <bit>
+#include <cstdint>
 
 #include "model/render.hpp"
 
@@ -86,7 +87,15 @@ const ParRange* par_range(std::string_view name) {
 
 std::string par_range_message(const ParRange& r, double v) {
   return std::string(r.name) + " = " + real_text(v) + " is outside its valid range: " +
-         std::string(r.valid);
+         std::string(r.valid) + subnormal_note(v);
+}
+
+// Told by its bits: with denormals read as zero, a subnormal compares equal
+// to 0 and fpclassify may call it zero.
+std::string subnormal_note(double v) {
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  const bool subnormal = (bits & 0x7ff0000000000000ull) == 0 && (bits & 0x000fffffffffffffull) != 0;
+  return subnormal ? " (a subnormal number, which the model reads as 0)" : "";
 }
 
 std::optional<std::string> par_out_of_range(const Par& p) {

@@ -28,6 +28,11 @@ const ParRange* par_range(std::string_view name);
 // "NAME = value is outside its valid range: <valid>".
 std::string par_range_message(const ParRange& r, double v);
 
+// " (a subnormal number, which the model reads as 0)" for a subnormal v,
+// else "": the model runs with denormals read as zero, so a subnormal value
+// fails a test such as 0 < v that its printed digits seem to pass.
+std::string subnormal_note(double v);
+
 // The first member of `p` outside its valid range, as a message naming the
 // parameter, its value and the valid range; nothing when all are valid.
 std::optional<std::string> par_out_of_range(const Par& p);
