@@ -14,79 +14,49 @@ import os
 import struct
 import sys
 
-FIELDS = ("b", "bdf", "psi", "zeta", "u", "v", "w", "visc")
-
 
 def summary(path):
     with open(path, "rb") as f:
         data = f.read()
-    (length,) = struct.unpack_from("<i", data, 0)
-    vals = struct.unpack_from("<%dd" % (length // 8), data, 4)
-    nr, nz = int(vals[98]), int(vals[99])
-    lines = []
-    for k, name in enumerate(FIELDS):
-        f = vals[100 + k * nr * nz: 100 + (k + 1) * nr * nz]
-        lines.append("%s %s %.17g %.17g" % (os.path.basename(path), name,
-                                            max(abs(x) for x in f), sum(x * x for x in f)))
-    return lines
+    vals = struct.unpack_from("<%dd" % (struct.unpack_from("<i", data)[0] // 8), data, 4)
+    n = int(vals[98]) * int(vals[99])  # the fields follow the 100 parameters, nr and nz the last two
+    return ["%s %s %.17g %.17g" % (os.path.basename(path), name, max(map(abs, f)), sum(x * x for x in f))
+            for k, name in enumerate(("b", "bdf", "psi", "zeta", "u", "v", "w", "visc"))
+            for f in [vals[100 + k * n: 100 + (k + 1) * n]]]
 
 
-def number(tok):
+def close_text(x, y):
+    """Equal words, or numbers within one unit in the last digit x prints (fixed or E form)."""
     try:
-        return float(tok)
+        nx, ny = float(x), float(y)
     except ValueError:
-        return None
+        return x == y
+    mant, _, exp = x.lower().partition("e")
+    return abs(nx - ny) <= 1.0001 * 10.0 ** (int(exp or 0) - len(mant.partition(".")[2]))
 
 
-def last_digit(tok):
-    """One unit in the last printed digit of a number written in fixed or E form."""
-    mant = tok.lower().split("e")[0]
-    exp = int(tok.lower().split("e")[1]) if "e" in tok.lower() else 0
-    decimals = len(mant.split(".")[1]) if "." in mant else 0
-    return 10.0 ** (exp - decimals)
-
-
-def same_text(a, b, where):
-    ta, tb = a.split(), b.split()
-    if len(ta) != len(tb):
-        return "%s: %d tokens recorded, %d now" % (where, len(ta), len(tb))
-    for x, y in zip(ta, tb):
-        nx, ny = number(x), number(y)
-        if nx is None or ny is None:
-            if x != y:
-                return "%s: '%s' recorded, '%s' now" % (where, x, y)
-        elif not abs(nx - ny) <= 1.0001 * last_digit(x):
-            return "%s: %s recorded, %s now" % (where, x, y)
-    return None
-
-
-def same_summary(a, b, where):
-    la, lb = a.splitlines(), b.splitlines()
-    if len(la) != len(lb):
-        return "%s: %d lines recorded, %d now" % (where, len(la), len(lb))
-    for x, y in zip(la, lb):
-        fx, fy = x.split(), y.split()
-        if fx[:2] != fy[:2]:
-            return "%s: %s recorded, %s now" % (where, " ".join(fx[:2]), " ".join(fy[:2]))
-        norm = math.sqrt(float(fx[3]))
-        if not (abs(float(fx[2]) - float(fy[2])) <= 1e-10 * float(fx[2])
-                and abs(norm - math.sqrt(float(fy[3]))) <= 1e-10 * norm):
-            return "%s: %s recorded, %s now" % (where, x, y)
-    return None
+def close_summary(x, y):
+    """The same dump and field, largest magnitude and root sum of squares to 1e-10."""
+    (fx, fy), norm = (x.split(), y.split()), math.sqrt(float(x.split()[3]))
+    return fx[:2] == fy[:2] and abs(float(fx[2]) - float(fy[2])) <= 1e-10 * float(fx[2]) \
+        and abs(norm - math.sqrt(float(fy[3]))) <= 1e-10 * norm
 
 
 def compare(recorded, now):
-    faults = []
     runs = sorted(os.listdir(recorded))
-    if runs != sorted(os.listdir(now)):
-        faults.append("exact-solver runs: %s recorded, %s now" % (runs, sorted(os.listdir(now))))
+    faults = [] if runs == sorted(os.listdir(now)) else \
+        ["exact-solver runs: %s recorded, %s now" % (runs, sorted(os.listdir(now)))]
     for run in runs:
-        for name, check in (("console.txt", same_text), ("qel.hist", same_text), ("dumps.txt", same_summary)):
-            a = open(os.path.join(recorded, run, name)).read()
-            b = open(os.path.join(now, run, name)).read() if os.path.exists(os.path.join(now, run, name)) else ""
-            fault = check(a, b, run + "/" + name)
-            if fault:
-                faults.append(fault)
+        for name, split, close in (("console.txt", str.split, close_text), ("qel.hist", str.split, close_text),
+                                   ("dumps.txt", str.splitlines, close_summary)):
+            a = split(open(os.path.join(recorded, run, name)).read())
+            path = os.path.join(now, run, name)
+            b = split(open(path).read()) if os.path.exists(path) else []
+            if len(a) != len(b):
+                faults.append("%s/%s: %d items recorded, %d now" % (run, name, len(a), len(b)))
+            else:
+                faults += ["%s/%s: '%s' recorded, '%s' now" % (run, name, x, y)
+                           for x, y in zip(a, b) if not close(x, y)][:1]
     for f in faults:
         print("digests: " + f, file=sys.stderr)
     return 1 if faults else 0

@@ -16,14 +16,12 @@ void pforce_oracle(State& s, Field& outr, const Field& inr, Field& outz, const F
   const Basic& g = s.basic;
   const Bnds& t = s.bnds;
   Array1<NR> dpdr, dpdz;
-  const int jfirst = s.par.SLIPB == 0.0 ? 2 : 1;
-  const int ilast = s.par.SLIPS == 0.0 ? NR - 1 : NR;
+  // No-slip walls hold u on the bottom and w on the outer side.
+  const int jfirst = s.par.SLIPB == 0.0 ? 2 : 1, ilast = s.par.SLIPS == 0.0 ? NR - 1 : NR;
   for (int i = 1; i <= NR; ++i) {
-    const int ip = t.ip(i);
-    const int im = t.im(i);
+    const int ip = t.ip(i), im = t.im(i);
     for (int j = 1; j <= NR; ++j) {
-      const int jp = t.jp(j);
-      const int jm = t.jm(j);
+      const int jp = t.jp(j), jm = t.jm(j);
       dpdr(j) = pressure_gradient_r(p(ip, jp), p(ip, jm), p(im, jp), p(im, jm), g.mr(i));
       dpdz(j) = pressure_gradient_z(p(ip, jp), p(ip, jm), p(im, jp), p(im, jm), g.mz(j));
     }
@@ -35,14 +33,9 @@ void pforce_oracle(State& s, Field& outr, const Field& inr, Field& outz, const F
 
 void incmp_oracle(State& s, Field& tu, Field& tw, double& dmax) {
   const Basic& g = s.basic;
-  Field& scr1 = s.spare.incmp.scr1;
-  Field& scr2 = s.spare.incmp.scr2;
-  CellField& pcoef = s.spare.incmp.pcoef;
-  CellField& pdiv = s.spare.incmp.pdiv;
-  Field& dqdt = s.saved.DQDT;
-  Field& drdt = s.saved.DRDT;
+  Field &scr1 = s.spare.incmp.scr1, &scr2 = s.spare.incmp.scr2, &dqdt = s.saved.DQDT, &drdt = s.saved.DRDT;
+  CellField &pcoef = s.spare.incmp.pcoef, &pdiv = s.spare.incmp.pdiv;
   const CellView p = s.fields.p();
-
   for (int j = 1; j <= NR; ++j)
     for (int i = 1; i <= NR; ++i) {
       scr1(i, j) = s.fields.u(i, j) * (g.rc(i) * g.rho(j));

@@ -49,8 +49,7 @@ void cell_fluxes(State& s, const Field& g, const Array1<NC>& rw) {
 void divergence(const State& s, Field& d, const Array1<NR>& rw, int ifirst, bool set, bool inner) {
   const Basic& b = s.basic;
   const Bnds& x = s.bnds;
-  const CellField& fr = s.spare.diffuse.flxr;
-  const CellField& fz = s.spare.diffuse.flxz;
+  const CellField &fr = s.spare.diffuse.flxr, &fz = s.spare.diffuse.flxz;
   for (int j = 1; j <= NR; ++j)
     for (int i = 2; i <= NC; ++i) {
       const double r = radial_divergence(fr(i, x.jp(j)), fr(i, x.jm(j)), fr(i - 1, x.jp(j)),
@@ -77,13 +76,8 @@ void divergence(const State& s, Field& d, const Array1<NR>& rw, int ifirst, bool
 
 }  // namespace
 
-void advect3_oracle(const State& s, Field& t, const Field& f) {
-  advect(s, t, f, Advect3Table{}, Advect3Table{});
-}
-
-void advect5_oracle(const State& s, Field& t, const Field& f) {
-  advect(s, t, f, Advect5ITable{}, Advect5JTable{});
-}
+void advect3_oracle(const State& s, Field& t, const Field& f) { advect(s, t, f, Advect3Table{}, Advect3Table{}); }
+void advect5_oracle(const State& s, Field& t, const Field& f) { advect(s, t, f, Advect5ITable{}, Advect5JTable{}); }
 
 void diffuse_oracle(State& s, Field& t, const Field& f) {
   cell_fluxes(s, f, s.basic.rh);
@@ -93,8 +87,7 @@ void diffuse_oracle(State& s, Field& t, const Field& f) {
 // r times the r^3-weighted diffusion of F/r, off the axis.
 void afdiff_oracle(State& s, Field& t, const Field& f) {
   const Basic& b = s.basic;
-  auto fovr = std::make_unique<Field>();
-  auto d = std::make_unique<Field>();
+  auto fovr = std::make_unique<Field>(), d = std::make_unique<Field>();
   Array1<NC> rh3;
   Array1<NR> rc3;
   for (int j = 1; j <= NR; ++j) {

@@ -13,10 +13,7 @@ using namespace stencil;
 void arakawa_oracle(State& s, Field& t, const Field& a) {
   const Field& psi = s.fields.psi;
   const Basic& g = s.basic;
-  Field& fe = s.spare.arakawa.fe;
-  Field& fn = s.spare.arakawa.fn;
-  Field& fd1 = s.spare.arakawa.fd1;
-  Field& fd2 = s.spare.arakawa.fd2;
+  Field &fe = s.spare.arakawa.fe, &fn = s.spare.arakawa.fn, &fd1 = s.spare.arakawa.fd1, &fd2 = s.spare.arakawa.fd2;
   constexpr int N = NR;
   for (int j = 1; j <= N; ++j)
     for (int i = 1; i <= N - 1; ++i) {
@@ -49,8 +46,7 @@ void arakawa_oracle(State& s, Field& t, const Field& a) {
 void marat_oracle(State& s, Field& t, const Field& a) {
   const Basic& g = s.basic;
   const bool upwind = s.par.ORDER < -2.0;
-  constexpr int N = NR;
-  constexpr int M = NC;
+  constexpr int N = NR, M = NC;
   // Face (k, j) of F between points (k, j) and (k+1, j); face (i, k) of G
   // between (i, k) and (i, k+1).
   auto F = std::make_unique<Array2<NC, NR>>();
@@ -67,11 +63,10 @@ void marat_oracle(State& s, Field& t, const Field& a) {
     for (int i = 1; i <= N; ++i) (*G)(i, k) = face(&a(i, k), &s.others.flz(i, k), N, k);
 
   for (int j = 1; j <= N; ++j) {
-    const double rj = g.rhoc(j);
-    t(1, j) = face_divergence_first(t(1, j), (*F)(1, j), g.mr(1), g.rc(1) * rj);
+    t(1, j) = face_divergence_first(t(1, j), (*F)(1, j), g.mr(1), g.rc(1) * g.rhoc(j));
     for (int i = 2; i <= N - 1; ++i)
-      t(i, j) = face_divergence(t(i, j), (*F)(i - 1, j), (*F)(i, j), g.mr(i), g.rc(i) * rj);
-    t(N, j) = face_divergence_last(t(N, j), (*F)(M, j), g.mr(N), rj * g.rc(N));
+      t(i, j) = face_divergence(t(i, j), (*F)(i - 1, j), (*F)(i, j), g.mr(i), g.rc(i) * g.rhoc(j));
+    t(N, j) = face_divergence_last(t(N, j), (*F)(M, j), g.mr(N), g.rhoc(j) * g.rc(N));
   }
   for (int i = 1; i <= N; ++i) {
     t(i, 1) = face_divergence_first(t(i, 1), (*G)(i, 1), g.mz(1), g.rhoc(1) * g.rc(i));
