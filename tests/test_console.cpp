@@ -12,20 +12,18 @@ using namespace qel;
 
 static std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
-TEST(ListOutput, ItemsAndRecordsMatchThePublishedLayoutAndDoublesReadBackToTheLastBit) {
-  // What one double item adds to a record: the published table with the
-  // decade boundaries and the ends of the range.
+// The separators of a record are in every line of a run's transcript (the
+// output digests); here the items a normal run never shows.
+TEST(ListOutput, ItemsAtTheDecadeBoundariesAndEndsOfTheRangeReadBackToTheLastBit) {
+  // What one double item adds to a record at the decade boundaries, the
+  // ends of the range and the non-finite values.
   const std::pair<double, const char*> table[] = {
-      {0.1, "  0.10000000000000001     "}, {-2.5, "  -2.5000000000000000     "}, {-0.0, "  -0.0000000000000000     "},
-      {1.0 / 3.0, "  0.33333333333333331     "}, {123456789.123, "   123456789.12300000     "},
-      {1.0, "   1.0000000000000000     "}, {91.0, "   91.000000000000000     "}, {1e16, "   10000000000000000.     "},
-      {0.0, "   0.0000000000000000     "}, {1e17, "   1.0000000000000000E+017"}, {1e-2, "   1.0000000000000000E-002"},
-      {NAN, "                       NaN"}, {1e-7, "   9.9999999999999995E-008"}, {-0.5, " -0.50000000000000000     "},
-      {0.09999999999999999, "   9.9999999999999992E-002"}, {9.999999974752427e-7, "   9.9999999747524271E-007"},
-      {-1e-100, "  -1.0000000000000000E-100"}, {1e300, "   1.0000000000000001E+300"},
-      {3.1415927410125732, "   3.1415927410125732     "}, {99999999999999984.0, "   99999999999999984.     "},
-      {HUGE_VAL, "                  Infinity"}, {-HUGE_VAL, "                 -Infinity"},
-      {1.7976931348623157e308, "   1.7976931348623157E+308"}, {4.9406564584124654e-324, "   4.9406564584124654E-324"}};
+      {0.1, "  0.10000000000000001     "}, {0.09999999999999999, "   9.9999999999999992E-002"},
+      {1.0, "   1.0000000000000000     "}, {-0.5, " -0.50000000000000000     "}, {-0.0, "  -0.0000000000000000     "},
+      {99999999999999984.0, "   99999999999999984.     "}, {1e17, "   1.0000000000000000E+017"},
+      {-1e-100, "  -1.0000000000000000E-100"}, {1.7976931348623157e308, "   1.7976931348623157E+308"},
+      {4.9406564584124654e-324, "   4.9406564584124654E-324"}, {NAN, "                       NaN"},
+      {HUGE_VAL, "                  Infinity"}, {-HUGE_VAL, "                 -Infinity"}};
   // Each value written as a line and read back as one statement.
   std::stringstream io;
   ListReader rd(io, "test");
@@ -38,11 +36,6 @@ TEST(ListOutput, ItemsAndRecordsMatchThePublishedLayoutAndDoublesReadBackToTheLa
     EXPECT_TRUE(!std::isfinite(x) || bits(reread(x)) == bits(x)) << list_real(x);
   }
 
-  // Records: a separator blank before every item but the first, except text after text.
-  std::ostringstream out;
-  write_record(out, Record() << " time=" << 0.0 << " enter" << "," << std::int32_t{7} << std::int32_t{-1} << "a");
-  write_record(out, Record() << 0.0);  // a history header line
-  EXPECT_EQ(out.str(), "  time=   0.0000000000000000       enter,           7          -1 a\n   0.0000000000000000     \n");
 }
 
 TEST(FixedField, RoundingSignWidthAndNonFiniteValues) {
@@ -63,8 +56,8 @@ TEST(RealInput, EveryConstantFormGivesTheNearestDoubleAndNothingElseIsTaken) {
   // Halfway cases at 2^53 need correct rounding of all the digits; below the
   // smallest subnormal a value reads as a zero of its sign.
   const std::pair<const char*, double> forms[] = {
-      {"1", 1.0}, {"1.", 1.0}, {".5", 0.5}, {"-.5", -0.5}, {"+2", 2.0}, {"1.e2", 100.0}, {"1.5e-3", 1.5e-3},
-      {"1.5E-3", 1.5e-3}, {"1.5d-3", 1.5e-3}, {"1.5D-3", 1.5e-3}, {"15D-4", 1.5e-3}, {"+1.5e-03", 1.5e-3}, {"-0", -0.0},
+      {"1.", 1.0}, {"-.5", -0.5}, {"+2", 2.0}, {"1.e2", 100.0}, {"1.5E-3", 1.5e-3}, {"15D-4", 1.5e-3},
+      {"+1.5d-03", 1.5e-3}, {"-0", -0.0},
       {"Infinity", HUGE_VAL}, {"-inf", -HUGE_VAL}, {"nan", NAN}, {"0e999999999999", 0.0}, {"-1e-400", -0.0},
       {"9007199254740993", 9007199254740992.0}, {"9007199254740993.0000000000000000001", 9007199254740994.0}};
   double v = 0.0;
@@ -79,11 +72,9 @@ TEST(RealInput, EveryConstantFormGivesTheNearestDoubleAndNothingElseIsTaken) {
   EXPECT_TRUE(n == 5 && parse_integer("+007", n) && n == 7 && parse_integer("-2147483648", n) && n == INT32_MIN);
   // Stamps are 64-bit: both ends of the range, and one beyond each refused.
   std::int64_t m = 5;
-  for (const char* t : {"9223372036854775808", "-9223372036854775809", "18446744073709551616", "1e3"})
-    EXPECT_FALSE(parse_integer(t, m)) << t;
+  for (const char* t : {"9223372036854775808", "-9223372036854775809", "1e3"}) EXPECT_FALSE(parse_integer(t, m)) << t;
   EXPECT_TRUE(m == 5 && parse_integer("9223372036854775807", m) && m == INT64_MAX);
   EXPECT_TRUE(parse_integer("-9223372036854775808", m) && m == INT64_MIN);
-  EXPECT_TRUE(parse_integer("002147483658", m) && m == 2147483658);
 }
 
 // Unquoted, a path ends at a blank or comma only; quoted, as any text. A

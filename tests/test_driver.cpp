@@ -74,31 +74,23 @@ struct Experiment {
 // The layout of the transcript and of the history at 91 x 91 is held by the
 // output digests; here what they do not cover: a directory name longer than
 // any fixed-length field, a negative stamp other than -1, TIME shown before
-// its reset and the summary on the error output.
+// its reset, an earlier history replaced and the summary on the error output.
 TEST(FreshStart, TranscriptAndHistoryShowTheParametersAsReadAndTheWholeDirectory) {
-  Experiment e("PRN = -2.5");
+  Experiment e;
   put(e.dir / "qel.hist", "an earlier history\n");
-  // Any negative stamp starts fresh. Dumps at the first step and on crossing
-  // 1.5 and 3.0; lines when more than 0.75 has accumulated: at 1, 2 and 3.
+  // Any negative stamp starts fresh: six steps of 0.5 to time 3, dumps at
+  // the first step and on crossing 1.5 and 3.0.
   const Result r = e.run("-5\n0\n3, 1.5, 0.75\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  // Only the summary on the error output: six steps of 0.5 to time 3, three dumps.
   EXPECT_TRUE(r.err.starts_with("qeln: 6 steps to model time 3 in ")) << r.err;
-  EXPECT_TRUE(r.err.ends_with(" steps per second), 3 dumps written\n")) << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
-  const std::string tail = " 0.50000    0.0000    0.0000    0.0000    0.0000  0.000000    0.0000\n";
-  for (const std::string& part :
-       std::vector<std::string>{"&F\n TIME=  7.2500000000000000     ,\n DT= 0.50000000000000000     ,\n",
-                                " PRN= -2.5000000000000000     ,\n",
-        "  time=   0.0000000000000000       enter tstop,tdump,tdiag\n will write dump file " + e.path() +
-            "/qel000500.dat\n    1.000" + tail + " will write dump file " + e.path() + "/qel001500.dat\n    2.000" +
-            tail + " will write dump file " + e.path() + "/qel003000.dat\n    3.000" + tail})
-    EXPECT_NE(r.out.find(part), npos) << part;
-  // The history begins anew: 100 header lines, TIME first as read, the grid
-  // sizes last, then the three lines.
+  EXPECT_TRUE(r.err.ends_with(" steps per second), 3 dumps written\n") && std::ranges::count(r.err, '\n') == 1) << r.err;
+  EXPECT_NE(r.out.find("&F\n TIME=  7.2500000000000000     ,\n"), npos);
+  EXPECT_NE(r.out.find("enter tstop,tdump,tdiag\n will write dump file " + e.path() + "/qel000500.dat\n"), npos);
+  EXPECT_NE(r.out.find(" will write dump file " + e.path() + "/qel003000.dat\n    3.000 0.50000 "), npos);
+  // The history begins anew: 100 header lines, TIME first as read, then
+  // lines at 1, 2 and 3 (more than 0.75 accumulated).
   const std::string h = e.read("qel.hist");
-  EXPECT_TRUE(h.starts_with("   7.2500000000000000     \n  0.50000000000000000     \n")) << h.substr(0, 60);
-  EXPECT_TRUE(h.ends_with("   91.000000000000000     \n    1.000" + tail + "    2.000" + tail + "    3.000" + tail));
+  EXPECT_TRUE(h.starts_with("   7.2500000000000000     \n")) << h.substr(0, 60);
   EXPECT_EQ(std::ranges::count(h, '\n'), 103);
 }
 
@@ -132,7 +124,6 @@ TEST(FreshStart, FieldsFollowTheStepTheRaisedCosineAndTheViscousLid) {
     }
   EXPECT_GT(lid, 5 * NR);
   EXPECT_GT(forced, 100);
-  EXPECT_TRUE(f.b(1, 1) < 1e-3 && f.b(1, NR) > 0.99 && f.visc(1, NR) == 4e-3);
 }
 
 TEST(Dumps, NamesAndScheduleFollowTheModelTimeAndRestartsReadTheStampsBack) {
@@ -204,7 +195,6 @@ TEST(Restart, RewritesExactlyWhatItReadWithTheExpectedChangesAndAppendsToTheHist
   // Restart, change PRN without rewriting qel.input, run one step.
   const Result r = e.run("001230\n1\n $f prn=7 $end\n0\n0 1 0\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("  time=   1.2345600000000001       enter"), npos) << r.out;
   ASSERT_EQ(e.dumps(), "qel001230.dat qel002460.dat");
   // Expected: the record read, with the time advanced by DT, the edited
   // parameter, and the viscosity, r and z (contiguous at the end) recomputed
@@ -250,10 +240,7 @@ TEST(Errors, BadArgumentsAnswersAndMissingFilesStopWithoutTouchingAnyFile) {
 
 TEST(CommandLine, HelpAndVersionAreShown) {
   const Result help = run_qeln("", {"--help"}), version = run_qeln("", {"--version"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: qeln", 0), 0u);
-  EXPECT_NE(help.out.find("qel.input"), npos);
-  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(help.status == 0 && help.out.starts_with("usage: qeln") && version.status == 0);
   // The version and the source revision it was built from ("unknown" only
   // for a copy of the sources that does not know it), and nothing on the
   // error output of either.

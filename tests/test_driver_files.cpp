@@ -27,28 +27,18 @@ TEST(StampsAndSchedule, NeitherOverflowsNorDumpsForAMeaninglessInterval) {
   for (double t : {0.0, -1.0, double(NAN), HUGE_VAL}) EXPECT_FALSE(dump_crossed(0.5, 7.5, t)) << t;
 }
 
-TEST(DumpRecord, HoldsEveryItemInOrderAndRefusesForeignFramingWithoutTouchingTheState) {
+// The order and framing of the record written are in every dump of the
+// output digests; here records of a foreign framing, refused by name without
+// touching the state or the file.
+TEST(DumpRecord, RefusesForeignFramingWithoutTouchingTheStateOrTheFile) {
   TempDir dir;
   const std::string name = dir.file("qel000500.dat");
-  // Every value is its own position in the payload: the 100 of par, then b,
-  // bdf, psi, zeta, u, v, w, visc, r, z. The expected record is built on a
-  // little-endian host.
   auto s = std::make_unique<State>();
-  double n = 100.0;
-  for (Field* f : {&s->fields.b, &s->fields.bdf, &s->fields.psi, &s->fields.zeta, &s->fields.u,
-                   &s->fields.v, &s->fields.w, &s->fields.visc})
-    for (double& x : f->a) x = n++;
-  for (Array1<NR>* a : {&s->basic.r, &s->basic.z}) for (double& x : a->a) x = n++;
-  const std::string marker("\x10\x1f\x08\x00", 4);  // 532240, little-endian
-  std::string good = marker;
-  for (double x = 0.0; x < n; ++x) good.append(reinterpret_cast<const char*>(&x), 8);
-  good += marker;
-  std::memcpy(&s->par, good.data() + 4, sizeof(Par));
   write_dump(*s, name);
-  EXPECT_TRUE(slurp(name) == good);
   // Written through a temporary file: nothing else is left in the directory.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
-
+  const std::string good = slurp(name);
+  ASSERT_TRUE(good.size() == 532248u && good.starts_with(std::string("\x10\x1f\x08\x00", 4)));
   const std::pair<std::string, std::string> cases[] = {
       {"", "holds 0 bytes"}, {good.substr(0, 1000), "holds 1000 bytes"},
       {good + "x", "holds 532249 bytes"}, {"&F\n TIME=0.0,\n /\n", "leading length marker is"},
