@@ -71,12 +71,7 @@ struct Core {
   void until(double t) {
     while (s->par.TIME < t) step();
   }
-  double speed() const {
-    double m = 0.0;
-    for (std::size_t n = 0; n < Field::size(); ++n)
-      m = std::max({m, std::abs(s->fields.u.a[n]), std::abs(s->fields.w.a[n])});
-    return m;
-  }
+  double speed() const { return std::max(qel::testing::max_abs(s->fields.u), qel::testing::max_abs(s->fields.w)); }
 };
 
 void fill(Field& f, const auto& value) {
@@ -162,9 +157,9 @@ TEST(PrimitiveFlux, BuoyancyIntegralIsConserved) {
     return 0.5 * std::exp(-(dr * dr + dz * dz) / (0.15 * 0.15));
   });
   const Field b0 = s.fields.b;
-  const double before = testing::integral(s, s.fields.b);
+  const double before = qel::testing::integral(s, s.fields.b);
   c.until(1.0);
   EXPECT_GT(c.speed(), 1e-2);  // the thermal rises
   EXPECT_GT(max_diff(s.fields.b, [&](int i, int j) { return b0(i, j); }), 1e-2);
-  EXPECT_NEAR(testing::integral(s, s.fields.b), before, 1e-12 * before);
+  EXPECT_NEAR(qel::testing::integral(s, s.fields.b), before, 1e-12 * before);
 }

@@ -27,7 +27,9 @@ std::string experiment_of(const TempDir& root, const std::string& sub, const std
   const std::string dir = experiment(root, sub, example);
   Args init = {"init", dir, "0", "thermal", "amplitude=0.5", "z0=0.4", "radius=0.15"};
   init.insert(init.end(), edits.begin(), edits.end());
-  if (example == "thermal") EXPECT_EQ(call(init).status, 0);
+  if (example == "thermal") {
+    EXPECT_EQ(call(init).status, 0);
+  }
   return dir;
 }
 
