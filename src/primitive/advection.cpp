@@ -13,35 +13,15 @@ inline double cell_mean(const Field& f, int k, int l) {
   return ((f(k, l) + f(k, l + 1)) + (f(k + 1, l) + f(k + 1, l + 1))) * 0.25;
 }
 
-// Face values of A times the face mass flux u along a line a[0..] (stride
-// S), face between a[0] and a[S]: the centred mean, or (-1, 5, 2)/6 of A
-// upstream where that stencil stays on the grid (inflow only through the
-// first face, outflow only through the last; a NaN flux keeps the centred
-// value).
-inline double centred(const double* a, double u, std::ptrdiff_t S) { return (a[S] + a[0]) * 0.5 * u; }
-
-template <Face K>
-inline double upwind(const double* a, double u, std::ptrdiff_t S) {
-  const double c = centred(a, u, S);
-  if constexpr (K == Face::First) {
-    const double m = u * kSixth * (2.0 * a[0] + (5.0 * a[S] - a[2 * S]));
-    return u <= 0.0 ? m : c;
-  } else if constexpr (K == Face::Last) {
-    const double p = u * kSixth * ((5.0 * a[0] + 2.0 * a[S]) - a[-S]);
-    return u >= 0.0 ? p : c;
-  } else {
-    const double p = u * kSixth * ((5.0 * a[0] + 2.0 * a[S]) - a[-S]);
-    const double m = u * kSixth * (2.0 * a[0] + (5.0 * a[S] - a[2 * S]));
-    return u >= 0.0 ? p : (u < 0.0 ? m : c);
-  }
-}
-
-// Face k of a line of NR points (faces 0..NC-1), the kind chosen by k.
+// The flux of A through face k (0..NC-1) of a line a[0..] of NR points
+// (stride S), face k between a[0] and a[S], of mass flux u: the centred mean
+// of A times u, or with `up` the upwind-biased value (face_upwind_flux).
 inline double face(const double* a, double u, std::ptrdiff_t S, int k, bool up) {
-  if (!up) return centred(a, u, S);
-  if (k == 0) return upwind<Face::First>(a, u, S);
-  if (k == NC - 1) return upwind<Face::Last>(a, u, S);
-  return upwind<Face::Interior>(a, u, S);
+  const double c = (a[S] + a[0]) * 0.5 * u;
+  if (!up) return c;
+  if (k == 0) return face_upwind_flux<Face::First>(a, u, c, S);
+  if (k == NC - 1) return face_upwind_flux<Face::Last>(a, u, c, S);
+  return face_upwind_flux<Face::Interior>(a, u, c, S);
 }
 
 }  // namespace
