@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -106,11 +106,22 @@ std::string experiment_directory(const std::string& name) {
 // left behind. Only the run holding the directory's lock removes them, and
 // only these.
 void remove_stale_temporaries(const std::string& dir, std::ostream& err) {
-  const std::regex pattern(R"(qel(-?[0-9]+\.(dat|lev)|\.input|\.hist)\.[A-Za-z0-9]{6})");
+  // The name of a file an atomic write replaces, a dot, six letters or digits.
+  const auto temporary = [](const std::string& n) {
+    if (n.size() < 7 || n[n.size() - 7] != '.') return false;
+    for (std::size_t k = n.size() - 6; k < n.size(); ++k)
+      if (!std::isalnum(static_cast<unsigned char>(n[k]))) return false;
+    const std::string base = n.substr(0, n.size() - 7);
+    if (base == "qel.input" || base == "qel.hist") return true;
+    if (!base.starts_with("qel") || !(base.ends_with(".dat") || base.ends_with(".lev"))) return false;
+    const std::string stamp = base.substr(3, base.size() - 7);
+    const std::size_t digits = stamp.starts_with('-') ? 1 : 0;
+    return stamp.size() > digits && stamp.find_first_not_of("0123456789", digits) == std::string::npos;
+  };
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
     const std::string n = e.path().filename().string();
-    if (!std::regex_match(n, pattern) || !e.is_regular_file(ec)) continue;
+    if (!temporary(n) || !e.is_regular_file(ec)) continue;
     if (std::filesystem::remove(e.path(), ec))
       err << "qeln: removed " << n << ", a temporary file left by an interrupted write\n";
   }
