@@ -59,4 +59,5 @@ echo
 echo "results in $outdir:"
 echo "  qel.hist        parameters, then one diagnostic line per interval"
 echo "  qelNNNNNN.dat   restart dumps (NNNNNN = model time in thousandths, rounded down to a hundredth)"
+echo "  qelNNNNNN.lev   their companions, with which a restart continues the run exactly"
 echo "  console.txt     the console transcript"
