@@ -227,11 +227,18 @@ TEST(NcAndInfo, DumpsOfBothCoresComeBackBitForBitWithCfAttributes) {
     TempDir d;
     Strings names;  // given in falling time order: the file's time axis is sorted
     for (int s = 1; s <= 3; ++s) names.push_back(crafted(d, std::to_string(s), prim, 1.0 / s, s));
+    // The primitive core's file deflated (--compress), the other not: the
+    // same bits either way.
     const std::string out = d.file("run.nc");
-    ASSERT_EQ(call({"nc", out, names[0], names[1], names[2]}).status, 0);
+    Strings args = {"nc", out, names[0], names[1], names[2]};
+    if (prim) args.insert(args.begin() + 1, "--compress");
+    ASSERT_EQ(call(args).status, 0);
     const std::unique_ptr<State> dumps[] = {load(names[2]), load(names[1]), load(names[0])};
-    int id = -1;
+    int id = -1, b = -1, shuffle = -1, deflate = -1, level = -1;
     ASSERT_EQ(nc_open(out.c_str(), NC_NOWRITE, &id), NC_NOERR);
+    ASSERT_EQ(nc_inq_varid(id, "b", &b), NC_NOERR);
+    ASSERT_EQ(nc_inq_var_deflate(id, b, &shuffle, &deflate, &level), NC_NOERR);
+    EXPECT_EQ(deflate, prim ? 1 : 0);
     EXPECT_EQ(nc_var(id, "time"), (std::vector<double>{1.0 / 3.0, 0.5, 1.0}));
     // Bit for bit (memcmp over 8 bytes a double), the axes and each field
     // from its member; the pressure of the primitive core is the first 8100
@@ -274,7 +281,8 @@ TEST(NcAndInfo, DumpsOfBothCoresComeBackBitForBitWithCfAttributes) {
     // command the file was made (ISO 8601 UTC date, the command line).
     cf.insert(cf.end(), {std::string(":qel_version = \"") + QEL_VERSION + "\" ;",
                          ":qel_revision = \"", ":history = \"20",
-                         "Z: qeltool nc " + out + " " + names[0] + " " + names[1]});
+                         "Z: qeltool nc " + std::string(prim ? "--compress " : "") + out + " " + names[0] +
+                             " " + names[1]});
     const std::string cdl = slurp(out + ".cdl");
     expect_all_in(cdl, cf);
     EXPECT_EQ(cdl.find(":qel_revision = \"unknown\"") == std::string::npos, source_revision_known());

@@ -19,7 +19,7 @@ constexpr const char* kOverview =
     "\n"
     "  init DIR STAMP RECIPE [key=value ...]  write an initial state DIR/qelSTAMP.dat\n"
     "  info DUMP                              model time, parameters, field ranges\n"
-    "  nc OUT.nc DUMP...                      dumps of one run as one NetCDF-4 file\n"
+    "  nc [--compress] OUT.nc DUMP...         dumps of one run as one NetCDF-4 file\n"
     "  hist qel.hist                          the history as CSV\n"
     "  run DIR --until T --dump-every X --diag-every Y [NAME=VALUE ...]\n"
     "                                         a run of qeln without the dialogue\n"
@@ -80,7 +80,7 @@ constexpr const char* kInfo =
     "its control volume (those of 'qeltool nc').\n";
 
 constexpr const char* kNc =
-    "usage: qeltool nc OUT.nc DUMP...\n"
+    "usage: qeltool nc [--compress] OUT.nc DUMP...\n"
     "\n"
     "Writes the dumps of one run into one NetCDF-4 file following the CF-1.8\n"
     "conventions: dimensions time, z, r (and z_cell, r_cell for the cell\n"
@@ -99,7 +99,9 @@ constexpr const char* kNc =
     "grid, geometry or core), two dumps of the same time, branches of a run\n"
     "interleaved in time and a TIME that is not finite are refused. OUT must\n"
     "end in .nc; it is replaced only when the whole file has been written, and\n"
-    "an interrupt leaves no temporary file.\n";
+    "an interrupt leaves no temporary file. Each time level is one chunk; with\n"
+    "--compress the fields are deflated losslessly (shuffle, level 1): the file\n"
+    "is about a third smaller and the export about four times slower.\n";
 
 constexpr const char* kHist =
     "usage: qeltool hist qel.hist\n"
