@@ -298,6 +298,24 @@ TEST(NcAndInfo, DumpsOfBothCoresComeBackBitForBitWithCfAttributes) {
   }
 }
 
+// A command too long for an attribute (64 KiB at most) is recorded with its
+// first and last dump.
+TEST(NcAndInfo, ALongListOfDumpsIsShortenedInTheHistory) {
+  TempDir d;
+  Strings args = {"nc", d.file("run.nc")};
+  for (int s = 1; s <= 40; ++s) args.push_back(crafted(d, std::string(150, 'x') + std::to_string(s), 0.0, s, s));
+  ASSERT_EQ(call(args).status, 0);
+  int id = -1;
+  std::size_t len = 0;
+  ASSERT_EQ(nc_open(args[1].c_str(), NC_NOWRITE, &id), NC_NOERR);
+  ASSERT_EQ(nc_inq_attlen(id, NC_GLOBAL, "history", &len), NC_NOERR);
+  std::string history(len, '\0');
+  ASSERT_EQ(nc_get_att_text(id, NC_GLOBAL, "history", history.data()), NC_NOERR);
+  nc_close(id);
+  EXPECT_TRUE(history.ends_with(": qeltool nc " + args[1] + " " + args[2] + " ... " + args[41] + " (40 dumps)"))
+      << history;
+}
+
 TEST(Hist, AsterisksNanAndDamagedLinesNeverStopTheTable) {
   // Two lines as the model writes them (asterisks where a value is too
   // wide for its field) around three damaged ones.

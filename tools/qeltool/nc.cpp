@@ -283,7 +283,15 @@ int nc(const Args& given, std::ostream& out, std::ostream&) {
              (axi ? "axisymmetric" : "plane") + " geometry");
   f.text(NC_GLOBAL, "qel_version", QEL_VERSION);
   f.text(NC_GLOBAL, "qel_revision", source_revision());
-  f.text(NC_GLOBAL, "history", utc_now() + ": " + command_line("nc", given));
+  // The command as given; a long list of dumps is shortened to its first and
+  // last, since an attribute holds at most 64 KiB.
+  std::string command = command_line("nc", given);
+  if (command.size() > 4096) {
+    Args brief = {args[0], args[1], "...", args.back()};
+    if (compress) brief.insert(brief.begin(), "--compress");
+    command = command_line("nc", brief) + " (" + std::to_string(args.size() - 1) + " dumps)";
+  }
+  f.text(NC_GLOBAL, "history", utc_now() + ": " + command);
   std::string names;
   for (std::size_t k : changing) names += (names.empty() ? "" : " ") + std::string(kParNames[k]);
   f.text(NC_GLOBAL, "comment",

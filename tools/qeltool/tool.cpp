@@ -101,7 +101,7 @@ constexpr const char* kNc =
     "end in .nc; it is replaced only when the whole file has been written, and\n"
     "an interrupt leaves no temporary file. Each time level is one chunk; with\n"
     "--compress the fields are deflated losslessly (shuffle, level 1): the file\n"
-    "is about a third smaller and the export about four times slower.\n";
+    "is about a third smaller and the export about three times slower.\n";
 
 constexpr const char* kHist =
     "usage: qeltool hist qel.hist\n"
