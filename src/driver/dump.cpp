@@ -97,7 +97,14 @@ bool dump_crossed(double t0, double t, double tdump) {
   return std::trunc(t * rdump) > std::trunc(t0 * rdump);
 }
 
-void write_dump(const State& s, const std::string& name) {
+bool stamped_name(std::string_view name, std::string_view ext) {
+  if (name.size() < 3 + ext.size() || !name.starts_with("qel") || !name.ends_with(ext)) return false;
+  const std::string_view stamp = name.substr(3, name.size() - 3 - ext.size());
+  const std::size_t sign = stamp.starts_with('-') ? 1 : 0;
+  return stamp.size() > sign && stamp.find_first_not_of("0123456789", sign) == std::string_view::npos;
+}
+
+std::uint64_t write_dump(const State& s, const std::string& name) {
   std::vector<unsigned char> rec(kDumpFileSize);
   put_u32(rec.data(), kDumpPayload);
   const std::array<double, 100> pv = file_io::par_values(s.par);
@@ -106,9 +113,10 @@ void write_dump(const State& s, const std::string& name) {
   put_u32(at, kDumpPayload);
   write_atomically(name, std::string_view(reinterpret_cast<const char*>(rec.data()), rec.size()),
                    "dump file " + name);
+  return file_io::fnv1a(rec.data(), rec.size());
 }
 
-void read_dump(State& s, const std::string& name) {
+std::uint64_t read_dump(State& s, const std::string& name) {
   Fd f;
   // Without blocking, so that a FIFO under the name cannot hang the program.
   f.fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -153,6 +161,7 @@ void read_dump(State& s, const std::string& name) {
   const unsigned char* at = get_doubles(rec.data() + 4, pv.data(), pv.size());
   std::memcpy(&s.par, pv.data(), sizeof(Par));
   for_each_field(s, [&](double* x, std::size_t n) { at = get_doubles(at, x, n); });
+  return file_io::fnv1a(rec.data(), rec.size());
 }
 
 }  // namespace qel

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -14,6 +15,16 @@
 namespace qel::file_io {
 
 inline std::string reason(int err) { return std::strerror(err); }
+
+// FNV-1a 64-bit digest of n bytes: ties a dump's companion to the dump.
+inline std::uint64_t fnv1a(const unsigned char* p, std::size_t n) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t k = 0; k < n; ++k) {
+    h ^= p[k];
+    h *= 1099511628211ull;
+  }
+  return h;
+}
 
 // Writes all of buf to fd, resuming after partial writes and interrupts.
 bool write_all(int fd, const unsigned char* buf, std::size_t n);

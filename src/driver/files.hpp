@@ -36,6 +36,10 @@ std::string stamp_text(std::int64_t stamp);
 // dirnam + "/qel" + stamp_text(stamp) + ".dat".
 std::string dump_name(std::string_view dirnam, std::int64_t stamp);
 
+// Whether a file name is "qel" + a stamp (digits, a leading minus allowed)
+// + ext: a dump (".dat") or its companion (".lev").
+bool stamped_name(std::string_view name, std::string_view ext);
+
 // dirnam + "/qel.hist".
 std::string history_name(std::string_view dirnam);
 
@@ -47,12 +51,14 @@ bool dump_crossed(double t0, double t, double tdump);
 // Writes the dump record of s to `name` with write_atomically, so that a
 // failure leaves any earlier file of that name intact. Throws Stop (status 2)
 // naming the file ("dump file NAME") and the reason.
-void write_dump(const State& s, const std::string& name);
+// Returns the FNV-1a digest of the file's bytes.
+std::uint64_t write_dump(const State& s, const std::string& name);
 
 // Reads a dump into s (par, b, bdf, psi, zeta, u, v, w, visc, r, z) after
 // checking its size and both length markers; on any failure throws Stop
 // (status 2) naming the file and what was found, and leaves s untouched.
-void read_dump(State& s, const std::string& name);
+// Returns the FNV-1a digest of the file's bytes.
+std::uint64_t read_dump(State& s, const std::string& name);
 
 // The whole contents of a regular file, opened without blocking: a
 // directory, FIFO, device or socket is refused, as is a missing or

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "driver/file_io.hpp"
 #include "driver/files.hpp"
 
 namespace qel {
@@ -25,14 +26,6 @@ constexpr std::size_t kHeadDoubles = 4;  // core, dtold1, dtold2, tacc
 constexpr std::size_t kFieldCount = 8;   // two levels of four tendencies
 constexpr std::size_t kSize = sizeof kMagic + 8 * (kHeadWords + kHeadDoubles) +
                               8 * kFieldCount * Field::size() + 8;
-
-std::uint64_t fnv1a(const unsigned char* p, std::size_t n, std::uint64_t h = 14695981039346656037ull) {
-  for (std::size_t k = 0; k < n; ++k) {
-    h ^= p[k];
-    h *= 1099511628211ull;
-  }
-  return h;
-}
 
 // The tendency fields in file order: each of zeta (u), b, v, w at kold, then
 // at kolder.
@@ -52,12 +45,7 @@ std::string levels_name(std::string_view dirnam, std::int64_t stamp) {
   return n.replace(n.size() - 4, 4, ".lev");
 }
 
-std::uint64_t file_digest(const std::string& path) {
-  const std::string bytes = read_regular_file(path, "dump file");
-  return fnv1a(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-}
-
-void write_levels(const State& s, const StepCarry& c, const std::string& dump,
+void write_levels(const State& s, const StepCarry& c, std::uint64_t digest, const std::string& dump,
                   const std::string& name) {
   std::string rec(kSize, '\0');
   char* at = rec.data();
@@ -67,17 +55,18 @@ void write_levels(const State& s, const StepCarry& c, const std::string& dump,
   };
   put(kMagic, sizeof kMagic);
   const std::array<std::uint64_t, kHeadWords> words = {
-      file_digest(dump), std::uint64_t(NR), std::uint64_t(NR), std::uint64_t(c.levels)};
+      digest, std::uint64_t(NR), std::uint64_t(NR), std::uint64_t(c.levels)};
   put(words.data(), sizeof words);
   const std::array<double, kHeadDoubles> head = {s.par.USEPRIM, c.dtold1, c.dtold2, c.tacc};
   put(head.data(), sizeof head);
   for_each_level(s, c.kold, c.kolder, [&](const Field& f) { put(f.data(), 8 * f.size()); });
-  const std::uint64_t own = fnv1a(reinterpret_cast<const unsigned char*>(rec.data()), kSize - 8);
+  const std::uint64_t own = file_io::fnv1a(reinterpret_cast<const unsigned char*>(rec.data()), kSize - 8);
   put(&own, 8);
   write_atomically(name, rec, "companion file " + name + " of dump " + dump);
 }
 
-std::string read_levels(State& s, StepCarry& c, const std::string& dump, const std::string& name) {
+std::string read_levels(State& s, StepCarry& c, std::uint64_t digest, const std::string& dump,
+                        const std::string& name) {
   struct stat st {};
   if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) return "missing";
   std::string rec;
@@ -92,7 +81,7 @@ std::string read_levels(State& s, StepCarry& c, const std::string& dump, const s
   const auto* bytes = reinterpret_cast<const unsigned char*>(rec.data());
   std::uint64_t own = 0;
   std::memcpy(&own, bytes + kSize - 8, 8);
-  if (own != fnv1a(bytes, kSize - 8)) return name + " is damaged (its digest does not match)";
+  if (own != file_io::fnv1a(bytes, kSize - 8)) return name + " is damaged (its digest does not match)";
   std::array<std::uint64_t, kHeadWords> words{};
   std::array<double, kHeadDoubles> head{};
   const unsigned char* at = bytes + sizeof kMagic;
@@ -100,7 +89,7 @@ std::string read_levels(State& s, StepCarry& c, const std::string& dump, const s
   at += sizeof words;
   std::memcpy(head.data(), at, sizeof head);
   at += sizeof head;
-  if (words[0] != file_digest(dump))
+  if (words[0] != digest)
     return name + " belongs to another dump than " + dump + " (the dump was replaced or changed)";
   if (words[1] != std::uint64_t(NR) || words[2] != std::uint64_t(NR))
     return name + " was written on a grid of " + std::to_string(words[1]) + " x " +

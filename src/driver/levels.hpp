@@ -30,19 +30,18 @@ struct StepCarry {
 // dirnam + "/qel" + stamp_text(stamp) + ".lev".
 std::string levels_name(std::string_view dirnam, std::int64_t stamp);
 
-// FNV-1a 64-bit digest of a file's bytes; throws Stop (status 2) when it
-// cannot be read.
-std::uint64_t file_digest(const std::string& path);
-
-// Writes the companion of the dump `dump` (already written) to `name`
-// atomically. Throws Stop (status 2) naming the file on failure.
-void write_levels(const State& s, const StepCarry& c, const std::string& dump,
+// Writes to `name` atomically the companion of the dump `dump` whose bytes
+// have the digest `digest` (as write_dump returns it). Throws Stop (status
+// 2) naming the file on failure.
+void write_levels(const State& s, const StepCarry& c, std::uint64_t digest, const std::string& dump,
                   const std::string& name);
 
-// Reads the companion `name` of dump `dump` into the tendency slots 2 and 3
+// Reads the companion `name` of dump `dump` (its bytes' digest as read_dump
+// returns it) into the tendency slots 2 and 3
 // of s and into c (kold = 2, kolder = 3). Returns "" when it was
 // applied; otherwise, leaving s and c untouched, why it cannot be used, in
 // a user's words ("missing" when there is no such file).
-std::string read_levels(State& s, StepCarry& c, const std::string& dump, const std::string& name);
+std::string read_levels(State& s, StepCarry& c, std::uint64_t digest, const std::string& dump,
+                        const std::string& name);
 
 }  // namespace qel

@@ -112,11 +112,8 @@ void remove_stale_temporaries(const std::string& dir, std::ostream& err) {
     for (std::size_t k = n.size() - 6; k < n.size(); ++k)
       if (!std::isalnum(static_cast<unsigned char>(n[k]))) return false;
     const std::string base = n.substr(0, n.size() - 7);
-    if (base == "qel.input" || base == "qel.hist") return true;
-    if (!base.starts_with("qel") || !(base.ends_with(".dat") || base.ends_with(".lev"))) return false;
-    const std::string stamp = base.substr(3, base.size() - 7);
-    const std::size_t digits = stamp.starts_with('-') ? 1 : 0;
-    return stamp.size() > digits && stamp.find_first_not_of("0123456789", digits) == std::string::npos;
+    return base == "qel.input" || base == "qel.hist" || stamped_name(base, ".dat") ||
+           stamped_name(base, ".lev");
   };
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
@@ -135,9 +132,7 @@ std::string earlier_run(const std::string& dir) {
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
     const std::string n = e.path().filename().string();
-    if (n.size() > 7 && n.starts_with("qel") && n.ends_with(".dat") &&
-        n.find_first_not_of("-0123456789", 3) == n.size() - 4)
-      dumps.push_back(n);
+    if (stamped_name(n, ".dat")) dumps.push_back(n);
   }
   std::ranges::sort(dumps);
   std::string found;
@@ -244,7 +239,7 @@ void report_input_differences(const State& s, std::ostream& err) {
 void restart(Run& run) {
   State& s = run.s;
   const std::string name = dump_name(s.dirnam, run.istamp);
-  read_dump(s, name);
+  const std::uint64_t digest = read_dump(s, name);
   note_dump(name, false);
   report_input_differences(s, run.err);
   // A run branched into a new directory has no history yet: it gets one
@@ -261,7 +256,7 @@ void restart(Run& run) {
   run.header = s.par;
   // The older time levels, when the dump's companion matches it and the
   // dialogue kept its core.
-  const std::string why = read_levels(s, run.carry, name, levels_name(s.dirnam, run.istamp));
+  const std::string why = read_levels(s, run.carry, digest, name, levels_name(s.dirnam, run.istamp));
   if (why.empty()) run.prior = run.carry.levels;
   if (why != "missing" && !why.empty())
     run.err << "qeln: this restart cannot continue the run exactly: " << why
@@ -386,11 +381,11 @@ void step_core(State& s, int knew, int kold, int kolder, std::int32_t nstep) {
 // this step's line).
 void write_dump_files(Run& run, std::int64_t stamp) {
   State& s = run.s;
-  write_dump(s, dump_name(run.access, stamp));
+  const std::uint64_t digest = write_dump(s, dump_name(run.access, stamp));
   if (s.par.USEPRIM < 0.0) return;
   const StepCarry carry{run.kold, run.kolder, std::min(run.nstep + run.prior, 2),
                         run.tacc > run.tdiag ? 0.0 : run.tacc, s.others.dtold1, s.others.dtold2};
-  write_levels(s, carry, dump_name(run.access, stamp), levels_name(run.access, stamp));
+  write_levels(s, carry, digest, dump_name(run.access, stamp), levels_name(run.access, stamp));
 }
 
 void write_dump_now(Run& run) {

@@ -95,14 +95,8 @@ std::string key_names(const Recipe& rc) {
 }  // namespace
 
 int init(const Args& args, std::ostream& out, std::ostream& err) {
-  Args pos;
-  bool force = false;
-  for (const std::string& a : args) {
-    if (a == "--force")
-      force = true;
-    else
-      pos.push_back(a);
-  }
+  Args pos = args;
+  const bool force = take_flag(pos, "--force");
   if (pos.size() < 3) throw Stop(2, "expected DIR STAMP RECIPE [key=value ...]\n" + usage("init"));
   const std::string& dir = pos[0];
   const std::int64_t stamp = stamp_value(pos[1]);

@@ -211,15 +211,9 @@ struct Entry {
 
 int nc(const Args& given, std::ostream& out, std::ostream&) {
   // --compress anywhere: deflate the fields (files about a third smaller,
-  // the export about four times slower).
-  Args args;
-  bool compress = false;
-  for (const std::string& a : given) {
-    if (a == "--compress")
-      compress = true;
-    else
-      args.push_back(a);
-  }
+  // the export about three times slower).
+  Args args = given;
+  const bool compress = take_flag(args, "--compress");
   if (args.size() < 2) throw Stop(2, "expected OUT.nc and at least one dump\n" + usage("nc"));
   const std::string& target = args[0];
   // Guards against a dump named first by mistake being written over.

@@ -19,6 +19,11 @@ namespace qel::tool {
 
 using Args = std::vector<std::string>;
 
+// Removes every `flag` from args; whether there was one.
+inline bool take_flag(Args& args, const std::string& flag) {
+  return std::erase(args, flag) > 0;
+}
+
 // The whole command line after the program name: the subcommand and its
 // arguments, or help.
 int qeltool(const Args& args, std::ostream& out, std::ostream& err);
